@@ -1,0 +1,19 @@
+// Everything that differs between the two hardware revisions, in one place.
+#pragma once
+
+#ifndef MIREL_HW_REV
+#define MIREL_HW_REV 2
+#endif
+static_assert(MIREL_HW_REV == 1 || MIREL_HW_REV == 2, "MIREL_HW_REV must be 1 or 2");
+
+namespace hw {
+
+constexpr int rev = MIREL_HW_REV;
+
+// Revision 2 labels and patches the buses of inputs C, D and the digital input
+// and has the input-mode controls; revision 1 has the panel's service mode.
+constexpr bool has_inputs_cd = rev == 2;
+constexpr bool has_input_modes = rev == 2;
+constexpr bool has_service_page = rev == 1;
+
+}  // namespace hw

@@ -1,0 +1,42 @@
+// Second-order sections: design from user parameters to the lattice
+// coefficients the FPGA executes, plus the response terms for the curves.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+constexpr double DSP_RATE = 96000.0;
+
+constexpr uint32_t FILTER_FLAG_RESPONSE = 1;  // keep the response terms up to date
+
+// One designed section. coef_block is c2, k2, c1, k1, L0, L2, L1 and is copied
+// verbatim into an FPGA coefficient slot; response is N0, N1, N2, D1, D2, D0.
+struct filter_section {
+    float coef_block[7];
+    uint32_t flags;
+    double a0, a1, a2;
+    double b0, b1, b2;
+    float response[6];
+};
+
+// The stored form of a section (state file, presets): without the response terms.
+struct filter_record {
+    float coef_block[7];
+    uint32_t flags;
+    double a0, a1, a2;
+    double b0, b1, b2;
+};
+
+static_assert(sizeof(filter_record) == 80);
+static_assert(sizeof(filter_section) == 104);
+static_assert(offsetof(filter_section, a0) == offsetof(filter_record, a0));
+static_assert(offsetof(filter_section, b2) == offsetof(filter_record, b2));
+
+// The coef_block that makes a slot pass its input unchanged.
+constexpr float FILTER_BYPASS_BLOCK[7] = {0.0f, -1.0f, 0.0f, -1.0f, 0.0f, -1.0f, 0.0f};
+
+// Pass-through; also every switched-off or zero-gain case.
+void filter_reset(filter_section *s);
+// Sets the response flag, then resets: once per server-owned section at start-up.
+void filter_reset_with_response(filter_section *s);
+// The stored form's initial state: pass-through, no response flag.
+void filter_record_reset(filter_record *r);

@@ -1,0 +1,36 @@
+// The only place that builds device paths and starts system tools.
+//
+// On the device the paths and tools are used as they are. Off the device
+// MIREL_ROOT=DIR puts every absolute device path under DIR and takes every
+// tool from DIR/bin first; MIREL_PORT and MIREL_DNS_PORT move the ports.
+#pragma once
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+constexpr int PLATFORM_DEFAULT_PORT = 24871;
+constexpr int PLATFORM_DEFAULT_DNS_PORT = 53;
+
+// Reads the environment; called at start-up (and by tests after changing it).
+void platform_init();
+
+// The simulation root, empty on the device.
+const std::string &platform_root();
+
+// The path under which a device path ("/dev/fpgabus", "/mnt/userdata/...") is reached.
+std::string platform_path(std::string_view device_path);
+
+int platform_port();
+int platform_dns_port();
+
+// Runs a shell command line (printf format) through /bin/sh with the tool
+// folder first in PATH; returns the exit status, or -1 if it could not run.
+int platform_run(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// As platform_run, and collects up to size - 1 bytes of the command's
+// standard output into out (NUL-terminated). Returns the exit status or -1.
+int platform_read(char *out, size_t size, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
+
+// Starts a tool in the background without a shell (argv[0] is the tool's
+// name, looked up in PATH with the tool folder first); returns its pid or -1.
+pid_t platform_spawn(const char *const argv[]);

@@ -1,0 +1,281 @@
+#include "system.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "common/hw_rev.h"
+#include "crc.h"
+#include "log.h"
+#include "platform.h"
+#include "system_converter.h"
+
+sys_file *my_sys = nullptr;
+uint8_t *my_filesavebuf = nullptr;
+uint8_t *my_fileloadbuf = nullptr;
+
+namespace {
+
+struct bus_default {
+    const char *label;
+    int32_t patch;
+    int32_t group_local;
+};
+
+// Revision 2 patches and labels all eight buses; revision 1 only A, B and A+B.
+constexpr bus_default bus_defaults_hw2[SYS_BUSES] = {
+    {"A", 1, 0},      {"B", 2, 0},      {"A+B%20Mono", 3, -1},     {"C", 4, 1},
+    {"D", 8, 1},      {"C+D%20Mono", 12, -1}, {"AES%20C%20left", 16, 2}, {"AES%20C%20right", 32, 2},
+};
+constexpr bus_default bus_defaults_hw1[SYS_BUSES] = {
+    {"A", 1, 0}, {"B", 2, 0}, {"A+B%20Mono", 3, -1}, {"", 0, -1},
+    {"", 0, -1}, {"", 0, -1}, {"", 0, -1},           {"", 0, -1},
+};
+constexpr const bus_default *bus_defaults = hw::has_inputs_cd ? bus_defaults_hw2 : bus_defaults_hw1;
+
+constexpr float bus_peq_freq[SYS_BUS_PEQ_BANDS] = {50, 200, 800, 2500, 5000};
+
+void put_u32(uint8_t *p, uint32_t v)
+{
+    memcpy(p, &v, 4);
+}
+
+uint32_t get_u32(const uint8_t *p)
+{
+    uint32_t v;
+    memcpy(&v, p, 4);
+    return v;
+}
+
+void copy_label(char *dst, const char *src)
+{
+    snprintf(dst, SYS_LABEL_SIZE, "%s", src);
+}
+
+void defaults_peq(sys_peq *peq, int n)
+{
+    for (int i = 0; i < n; i++)
+        peq[i] = sys_peq{bus_peq_freq[i], 1.0f, 0.0f, 0};
+}
+
+void defaults_filters(sys_shelf shelf[2], sys_highpass *hp)
+{
+    shelf[0] = sys_shelf{100.0f, 0.0f, 0, 0};
+    shelf[1] = sys_shelf{10000.0f, 0.0f, 0, 0};
+    *hp = sys_highpass{80.0f, 0, 0, 0};
+}
+
+void defaults_bus(sys_bus *b, int i)
+{
+    b->gain = (i == 2 || i == 5) ? -6.0f : 0.0f;
+    b->comp_ratio = 1e8f;
+    b->peak_overshoot = 30.0f;
+    b->comp_attack = 50.0f;
+    b->comp_release = 80.0f;
+    defaults_peq(b->peq, SYS_BUS_PEQ_BANDS);
+    defaults_filters(b->shelf, &b->highpass);
+    copy_label(b->label, bus_defaults[i].label);
+    b->patch = bus_defaults[i].patch;
+    b->group_local = bus_defaults[i].group_local;
+    b->group_net = -1;
+}
+
+void defaults_output(sys_output *o, int i)
+{
+    defaults_peq(o->peq, SYS_OUT_PEQ_BANDS);
+    defaults_filters(o->shelf, &o->highpass);
+    o->group_local = -1;
+    o->group_net = -1;
+    o->group_lsp = i;
+    o->lsp.ways = 1;
+    o->lsp.locked = SYS_LSP_DIRECT_LOCK;
+    copy_label(o->lsp.label, SYS_LSP_DIRECT_LABEL);
+    for (auto &r : o->way.sections)
+        filter_record_reset(&r);
+    o->way.rms_time = 35.0f;
+    o->way.attack = 10.0f;
+    o->way.release = 60.0f;
+    o->mute = 1;
+}
+
+// Reads one state file into the load buffer and checks it; on success the
+// record is copied into the live state. Prints the line of the failed check.
+bool load_from(int fd)
+{
+    memset(my_fileloadbuf, 0, SYS_FILE_BYTES);
+    size_t got = 0;
+    while (got < SYS_FILE_BYTES) {
+        ssize_t r = read(fd, my_fileloadbuf + got, SYS_FILE_BYTES - got);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        got += (size_t)r;
+    }
+    size_t len = got;
+    if (get_u32(my_fileloadbuf + 4) == 102)
+        len = system_converter_102(my_fileloadbuf, got);
+    if (len != SYS_FILE_BYTES) {
+        log_error("system_load_state: x[%d] != sizeof(struct sys_file)[%zd]\n", (int)len, (ssize_t)SYS_FILE_BYTES);
+        return false;
+    }
+    if (get_u32(my_fileloadbuf) != SYS_FILE_MAGIC) {
+        log_error("system_load_state: file type error (wrong magic)\n");
+        return false;
+    }
+    if (crc32(my_fileloadbuf, SYS_FILE_CRC_OFFSET) != get_u32(my_fileloadbuf + SYS_FILE_CRC_OFFSET)) {
+        log_error("system_load_state: file crc error\n");
+        return false;
+    }
+    if (get_u32(my_fileloadbuf + 4) != SYS_FILE_VERSION) {
+        log_error("system_load_state: file version error\n");
+        return false;
+    }
+    memcpy(my_sys, my_fileloadbuf + SYS_FILE_RECORD_OFFSET, sizeof(sys_file));
+    my_sys->service_mode = 0;
+    return true;
+}
+
+}  // namespace
+
+double system_speed_of_sound(double kelvin)
+{
+    return (kelvin - 273.15) * 0.596 + 331.5;
+}
+
+int device_mac(uint8_t mac[6])
+{
+    char out[64];
+    if (platform_read(out, sizeof out, "iplink show eth0 | awk 'NR==2 {print toupper($2)}'") != 0)
+        return -1;
+    unsigned v[6];
+    char tail;
+    if (sscanf(out, "%2x:%2x:%2x:%2x:%2x:%2x%c", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &tail) < 6)
+        return -1;
+    for (int i = 0; i < 6; i++)
+        mac[i] = (uint8_t)v[i];
+    return 0;
+}
+
+int system_device_number()
+{
+    uint8_t mac[6];
+    if (device_mac(mac) != 0)
+        return 0;
+    return mac[4] * 256 + mac[5];
+}
+
+void system_defaults(sys_file *s)
+{
+    memset(s, 0, sizeof *s);
+    copy_label(s->project_label, "UNNAMED");
+    s->project_lock = -1;
+    for (int i = 0; i < SYS_BUSES; i++)
+        defaults_bus(&s->bus[i], i);
+    for (int i = 0; i < SYS_OUTPUTS; i++)
+        defaults_output(&s->out[i], i);
+
+    int number = system_device_number();
+    int octet = number % 255;
+    s->ip[0] = 192;
+    s->ip[1] = 168;
+    s->ip[2] = 0;
+    s->ip[3] = octet == 0 ? 64 : octet;
+    s->netmask_bits = 24;
+    snprintf(s->device_name, sizeof s->device_name, "KARU8-%d", number);
+    s->temperature = 293.15f;
+    for (auto &a : s->amp) {
+        a.gain = 32;
+        a.peak_voltage = 100000000;
+    }
+}
+
+int system_init()
+{
+    // Allocated once for the life of the process (a second call reuses them).
+    if (my_sys == nullptr)
+        my_sys = (sys_file *)calloc(1, sizeof(sys_file));
+    if (my_sys == nullptr) {
+        log_error("system_init: my_sys == NULL\n");
+        return -1;
+    }
+    if (my_filesavebuf == nullptr)
+        my_filesavebuf = (uint8_t *)calloc(1, SYS_FILE_BYTES);
+    if (my_filesavebuf == nullptr) {
+        log_error("system_init: my_filesavebuf == NULL\n");
+        return -1;
+    }
+    put_u32(my_filesavebuf, SYS_FILE_MAGIC);
+    put_u32(my_filesavebuf + 4, SYS_FILE_VERSION);
+    if (my_fileloadbuf == nullptr)
+        my_fileloadbuf = (uint8_t *)calloc(1, SYS_FILE_BYTES);
+    if (my_fileloadbuf == nullptr) {
+        log_error("system_init: my_fileloadbuf == NULL\n");
+        return -1;
+    }
+    system_defaults(my_sys);
+    system_load_state();
+    return 0;
+}
+
+void system_load_state()
+{
+    // A current file that fails a check (say, cut short by a power failure
+    // during a save) must not cost the settings: the backup is tried next,
+    // with the same checks; only when both fail do the defaults stay.
+    std::string current = platform_path(SYS_FILE_CURRENT);
+    std::string backup = platform_path(SYS_FILE_BACKUP);
+    int fd = open(current.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        bool loaded = load_from(fd);
+        close(fd);
+        if (loaded)
+            return;
+        fd = open(backup.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            load_from(fd);
+            close(fd);
+        }
+        return;
+    }
+    log_error("system_load_state: could not open current file, try to open backup\n");
+    fd = open(backup.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        log_error("system_load_state: could not open file\n");
+        return;
+    }
+    load_from(fd);
+    close(fd);
+}
+
+void system_save_state()
+{
+    memcpy(my_filesavebuf + SYS_FILE_RECORD_OFFSET, my_sys, sizeof(sys_file));
+    put_u32(my_filesavebuf + SYS_FILE_CRC_OFFSET, crc32(my_filesavebuf, SYS_FILE_CRC_OFFSET));
+
+    std::string current = platform_path(SYS_FILE_CURRENT);
+    std::string backup = platform_path(SYS_FILE_BACKUP);
+    rename(current.c_str(), backup.c_str());
+    int fd = open(current.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0777);
+    size_t written = 0;
+    if (fd >= 0) {
+        while (written < SYS_FILE_BYTES) {
+            ssize_t w = write(fd, my_filesavebuf + written, SYS_FILE_BYTES - written);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                break;
+            written += (size_t)w;
+        }
+    }
+    if (written < SYS_FILE_BYTES) {
+        log_output("#####f2: %d\n", fd);
+        log_error("system_save_state: error while writing\n");
+    }
+    if (fd >= 0)
+        close(fd);
+    platform_run("%s", platform_path("/bin/sync").c_str());
+}
