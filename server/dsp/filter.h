@@ -40,3 +40,34 @@ void filter_reset(filter_section *s);
 void filter_reset_with_response(filter_section *s);
 // The stored form's initial state: pass-through, no response flag.
 void filter_record_reset(filter_record *r);
+
+// Normalisation, lattice conversion and (with the response flag) response terms.
+void filter_finish(filter_section *s);
+
+// Bandwidth term: kind 1 value is Q, kind 2 a bandwidth in octaves, any other
+// kind a slope in dB. A is the shelf or peak amplitude of the caller.
+double filter_alpha(int kind, double value, double sin_w0, double A);
+
+// Every design ends in filter_finish (or a reset). f in Hz, gains in dB.
+void filter_geq_band(filter_section *s, double f, double q, double gain);
+void filter_peq(filter_section *s, double f, double q, double gain);
+void filter_peq_alpha(filter_section *s, double f, double value, double gain, int kind);
+void filter_peq_symmetric(filter_section *s, double f, double value, double gain, int kind);
+void filter_low_shelf(filter_section *s, double f, double value, double gain, int kind);
+void filter_high_shelf(filter_section *s, double f, double value, double gain, int kind);
+void filter_low_shelf_slope(filter_section *s, double f, double slope, double gain);
+void filter_high_shelf_slope(filter_section *s, double f, double slope, double gain);
+void filter_highpass2(filter_section *s, double f, double q);
+void filter_lowpass2(filter_section *s, double f, double q);
+void filter_highpass1(filter_section *s, double f);
+void filter_lowpass1(filter_section *s, double f);
+void filter_allpass2(filter_section *s, double f, double q);
+void filter_allpass1(filter_section *s, double f);
+
+// The high-pass of a bus or output (kind 0 off, 1 BW24, 2 LR24, 3 BW12,
+// 4 LR12) as its two sections; kinds needing one section reset the second.
+void filter_highpass_kind(filter_section s[2], int kind, double f);
+
+// The stored form of a section and back (the response terms stay as they are).
+void filter_store(const filter_section *s, filter_record *r);
+void filter_load(filter_section *s, const filter_record *r);
