@@ -1,0 +1,38 @@
+// The real-time thread: every 25 ms it reads the meters, applies pending
+// changes (when the command lock is free) and publishes two text buffers,
+// the levels stream and the command stream, to the client-link threads.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <pthread.h>
+
+constexpr size_t COMMAND_STREAM_BUF_SIZE = 65536;
+constexpr size_t LEVELS_STREAM_BUF_SIZE = 1024;
+constexpr int RT_CYCLE_US = 25000;
+
+struct level_record {
+    float l0;  // input level, dB
+    float l1;  // output level, dB
+    float gr;  // gain reduction, dB
+};
+
+struct rt_info_t {
+    level_record levels[16];  // 0-7 buses, 8-15 outputs
+    char *command_stream;     // report lines, terminated text
+    uint32_t command_stream_size;  // 0 = the clients have taken it
+    char *levels_stream;
+    uint32_t levels_stream_size;
+};
+
+extern rt_info_t *rt_info;
+
+// Held around every command execution, by consumers while they send and
+// empty the command stream, and by rt_thread while it applies changes.
+extern pthread_mutex_t command_lock;
+// The end-of-cycle signal. Consumers lock levels_lock, wait on levels_cond,
+// and then (holding it) may take command_lock. Order: levels, then command.
+extern pthread_mutex_t levels_lock;
+extern pthread_cond_t levels_cond;
+
+// Process-wide cycle counter: the time base of the output alarm.
+extern volatile uint32_t rt_cycle_counter;
