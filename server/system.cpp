@@ -101,6 +101,21 @@ void defaults_output(sys_output *o, int i)
     o->mute = 1;
 }
 
+// Every text field ends inside its array, whatever a foreign file held, so
+// no later reader of a label can run past it.
+void terminate_texts(sys_file *s)
+{
+    s->project_label[SYS_LABEL_SIZE - 1] = 0;
+    s->project_description[SYS_DESCRIPTION_SIZE - 1] = 0;
+    s->device_name[SYS_LABEL_SIZE - 1] = 0;
+    for (auto &b : s->bus)
+        b.label[SYS_LABEL_SIZE - 1] = 0;
+    for (auto &o : s->out) {
+        o.label[SYS_LABEL_SIZE - 1] = 0;
+        o.lsp.label[SYS_LABEL_SIZE - 1] = 0;
+    }
+}
+
 // Reads one state file into the load buffer and checks it; on success the
 // record is copied into the live state. Prints the line of the failed check.
 bool load_from(int fd)
@@ -136,6 +151,7 @@ bool load_from(int fd)
     }
     memcpy(my_sys, my_fileloadbuf + SYS_FILE_RECORD_OFFSET, sizeof(sys_file));
     my_sys->service_mode = 0;
+    terminate_texts(my_sys);
     return true;
 }
 

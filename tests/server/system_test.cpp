@@ -249,6 +249,19 @@ TEST_F(SystemState, LongerFileIsJudgedByItsFirstBytes)
     EXPECT_FLOAT_EQ(my_sys->bus[3].gain, 7.0f);
 }
 
+TEST_F(SystemState, UnterminatedTextsAreCutInsideTheirFields)
+{
+    sys_file rec = marked(7.0f);
+    memset(rec.bus[4].label, 'A', sizeof rec.bus[4].label);
+    memset(rec.device_name, 'B', sizeof rec.device_name);
+    memset(rec.project_description, 'C', sizeof rec.project_description);
+    write_file(current(), file_of(rec));
+    EXPECT_EQ(init(), "");
+    EXPECT_EQ(strlen(my_sys->bus[4].label), (size_t)SYS_LABEL_SIZE - 1);
+    EXPECT_EQ(strlen(my_sys->device_name), (size_t)SYS_LABEL_SIZE - 1);
+    EXPECT_EQ(strlen(my_sys->project_description), (size_t)SYS_DESCRIPTION_SIZE - 1);
+}
+
 TEST_F(SystemState, WrongVersionIsRejected)
 {
     std::string f = file_of(marked(7.0f));
