@@ -1,6 +1,7 @@
 #include "log.h"
 
 #include <cstdarg>
+#include <cstdlib>
 #include <ctime>
 #include <unistd.h>
 
@@ -65,4 +66,10 @@ void log_output(const char *fmt, ...)
     va_start(ap, fmt);
     vlog(STDOUT_FILENO, false, fmt, ap);
     va_end(ap);
+}
+
+void log_assert_fail(const char *expr, const char *file, const char *func)
+{
+    log_error("%s: %s: Assertion `%s' failed.\n", file, func, expr);
+    abort();
 }

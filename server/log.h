@@ -13,3 +13,7 @@ void log_error(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // A progress line on standard output, without prefix.
 void log_output(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Internal invariants: a failure names the source file and function and stops.
+[[noreturn]] void log_assert_fail(const char *expr, const char *file, const char *func);
+#define MIREL_ASSERT(expr) ((expr) ? (void)0 : log_assert_fail(#expr, __FILE__, __func__))

@@ -36,3 +36,6 @@ extern pthread_cond_t levels_cond;
 
 // Process-wide cycle counter: the time base of the output alarm.
 extern volatile uint32_t rt_cycle_counter;
+
+// Starts rt_thread; a failure ends the process with status 1.
+void start_rt_thread();
