@@ -39,3 +39,26 @@ extern volatile uint32_t rt_cycle_counter;
 
 // Starts rt_thread; a failure ends the process with status 1.
 void start_rt_thread();
+pthread_t rt_thread_id();
+
+// One cycle's state, kept by the thread (tests drive cycles directly).
+struct rt_cycle_state {
+    int status_countdown;    // status line every 10th cycle
+    int autosave_countdown;  // save 121 cycles after the first change
+    int changed;
+    int startup_countdown;   // audio enabled on the 100th cycle
+    uint32_t status;         // last status word read
+    int enable_audio;        // set at the end of the start-up countdown
+};
+void rt_cycle_init(rt_cycle_state *st);
+// Meters, pending work (when the command lock is free), level lines,
+// start-up countdown, cycle counter. The 25 ms sleep is the caller's.
+void rt_cycle(rt_cycle_state *st);
+void rt_read_meters();
+
+// Integer and one-decimal (value x 10 rounded, ties to even) formatters of
+// the level lines; return the end of what they wrote.
+char *rt_format_int(char *p, int v);
+char *rt_format_tenths(char *p, float v);
+// The input field of the status line.
+int rt_status_input(uint32_t status);
