@@ -16,4 +16,7 @@ constexpr bool has_inputs_cd = rev == 2;
 constexpr bool has_input_modes = rev == 2;
 constexpr bool has_service_page = rev == 1;
 
+// Reference level of the output limiter, dB: the amplifier input stages differ.
+constexpr double limiter_reference_db = rev == 2 ? 20.2 : 21.3;
+
 }  // namespace hw

@@ -76,7 +76,9 @@ struct dsp_hpf {
 
 // What the FPGA holds for one bus.
 struct dsp_bus {
-    dsp_dyn dyn;
+    dsp_dyn dyn;          // gain there is the applied one (-256 dB while muted)
+    float gain;           // the bus gain as set
+    float peak_overshoot;
     float delay_m, delay_ms;
     int32_t group_local, group_net;
     int32_t mute;
@@ -106,7 +108,6 @@ struct dsp_out {
     dsp_shelf shelf[2];
     dsp_hpf hpf;
     int32_t eq_flags;
-    int32_t amp_gain, amp_peak;
     float curve[CURVE_POINTS];
 };
 
@@ -126,6 +127,14 @@ struct dsp_device {
     float temperature;
     char device_name[SYS_LABEL_SIZE];
     int32_t audio_enabled;
+    int32_t amp_gain[SYS_OUTPUTS], amp_peak[SYS_OUTPUTS];
+    // Alarm mute: active until the cycle counter passes alarm_end; announce
+    // asks the device step to report its start.
+    int32_t alarm_active;
+    uint32_t alarm_end;
+    int32_t alarm_announce;
+    // Project report mirrors.
+    int32_t project_id, project_lock, project_modified, project_stored_lock;
 };
 
 extern dsp_device *my_device;
