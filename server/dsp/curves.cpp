@@ -7,14 +7,6 @@
 
 #include "log.h"
 
-// No fused multiply-add on any target: the device has none, and its
-// coefficients are compared with ours bit for bit.
-#if defined(__clang__)
-#pragma clang fp contract(off)
-#elif defined(__GNUC__)
-#pragma GCC optimize("fp-contract=off")
-#endif
-
 #include "dsp/curves_tables.inc"
 
 float *philut;

@@ -6,14 +6,6 @@
 
 #include "dsp/curves.h"
 
-// No fused multiply-add on any target: the device has none, and its
-// coefficients are compared with ours bit for bit.
-#if defined(__clang__)
-#pragma clang fp contract(off)
-#elif defined(__GNUC__)
-#pragma GCC optimize("fp-contract=off")
-#endif
-
 void filter_reset(filter_section *s)
 {
     s->b0 = 1.0;
