@@ -42,6 +42,7 @@ void filter_reset_with_response(filter_section *s);
 void filter_record_reset(filter_record *r);
 
 // Normalisation, lattice conversion and (with the response flag) response terms.
+// A section that would not be finite and stable is reset instead.
 void filter_finish(filter_section *s);
 
 // Bandwidth term: kind 1 value is Q, kind 2 a bandwidth in octaves, any other
@@ -65,7 +66,8 @@ void filter_allpass2(filter_section *s, double f, double q);
 void filter_allpass1(filter_section *s, double f);
 
 // The high-pass of a bus or output (kind 0 off, 1 BW24, 2 LR24, 3 BW12,
-// 4 LR12) as its two sections; kinds needing one section reset the second.
+// 4 LR12) as its two sections; kinds needing one section reset the second,
+// an unknown kind counts as off.
 void filter_highpass_kind(filter_section s[2], int kind, double f);
 
 // The stored form of a section and back (the response terms stay as they are).
