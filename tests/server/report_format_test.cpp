@@ -267,6 +267,13 @@ TEST_F(ReportFormat, DeviceAndProjectLines)
     const uint8_t mac[6] = {0x00, 0x0a, 0x01, 0x02, 0xbe, 0xef};
     EXPECT_EQ(line_of([&](report_writer *w) { report_format_version_lines(w, 0, mac, "Linux%203.2"); }),
               "1036,0,2,2,0,0,3560,a,102beef,Linux%203.2\n122,0,2,2,0,0,3560,a,102beef,Linux%203.2\n");
+    // The longest system text (127 characters, each escaped) is not cut.
+    std::string longest;
+    for (int i = 0; i < 127; i++)
+        longest += "%u20AC";
+    std::string version = "2,2,0,0,3560,a,102beef," + longest + "\n";
+    EXPECT_EQ(line_of([&](report_writer *w) { report_format_version_lines(w, 0, mac, longest.c_str()); }),
+              "1036,0," + version + "122,0," + version);
 
     my_sys->project_id = 12;
     my_sys->project_lock = 5;
