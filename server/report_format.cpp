@@ -1,0 +1,690 @@
+#include "report_format.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "common/db_text.h"
+#include "report_source.h"
+#include "system.h"
+#include "system_bus.h"
+
+namespace {
+
+// The longest output delay, 156.66666626930237 ms (the float nearest 156.66667).
+constexpr float OUT_DELAY_MAX_MS = 156.66667f;
+
+// The text fields of the record hold at most their size less one byte; a
+// record from a damaged file may lack the NUL, so never read past the field.
+template <size_t N>
+int text_len(const char (&field)[N])
+{
+    return (int)strnlen(field, N - 1);
+}
+
+void append_bytes(report_writer *w, const char *s, size_t n)
+{
+    if (w->len + 1 >= w->size)
+        return;
+    size_t room = w->size - 1 - w->len;
+    if (n > room)
+        n = room;
+    memcpy(w->buf + w->len, s, n);
+    w->len += n;
+    w->buf[w->len] = 0;
+}
+
+bool bus_ok(int b)
+{
+    return (unsigned)b < SYS_BUSES;
+}
+
+bool out_ok(int o)
+{
+    return (unsigned)o < SYS_OUTPUTS;
+}
+
+// The shapes most lines share: id, connection, index, one value.
+void line_int(report_writer *w, int id, int c, int index, int v)
+{
+    report_format_append(w, "%d,%d,%d,%d\n", id, c, index, v);
+}
+
+void line_gain(report_writer *w, int id, int c, int index, float v)
+{
+    report_format_append(w, "%d,%d,%d,%2.1f\n", id, c, index, v);
+}
+
+void line_delay(report_writer *w, int id, int c, int index, double v)
+{
+    report_format_append(w, "%d,%d,%d,%1.2f\n", id, c, index, v);
+}
+
+void line_curve(report_writer *w, int id, int c, int index, const float curve[CURVE_POINTS])
+{
+    // 128 values of at most 16 bytes each behind a comma.
+    char text[CURVE_POINTS * 17 + 1];
+    size_t n = 0;
+    for (int i = 0; i < CURVE_POINTS; i++) {
+        text[n++] = ',';
+        n += report_format_curve_value(text + n, curve[i]);
+    }
+    text[n++] = '\n';
+    report_format_append(w, "%d,%d,%d", id, c, index);
+    append_bytes(w, text, n);
+}
+
+void line_peq(report_writer *w, int id, int c, int index, int band, const sys_peq &p)
+{
+    report_format_append(w, "%d,%d,%d,%d,%2.0f,%2.1f,%2.1f,%d\n", id, c, index, band, p.freq, p.q, p.gain, p.bypass);
+}
+
+void line_shelf(report_writer *w, int id, int c, int index, int shelf, const sys_shelf &s)
+{
+    report_format_append(w, "%d,%d,%d,%d,%2.0f,%2.1f,%d\n", id, c, index, shelf, s.freq, s.gain, s.bypass);
+}
+
+void line_hpf(report_writer *w, int id, int c, int index, const sys_highpass &h)
+{
+    report_format_append(w, "%d,%d,%d,%2.0f,%d,%d\n", id, c, index, h.freq, h.kind, h.bypass);
+}
+
+template <size_t N>
+void line_text(report_writer *w, int id, int c, int index, const char (&field)[N])
+{
+    report_format_append(w, "%d,%d,%d,%.*s\n", id, c, index, text_len(field), field);
+}
+
+const sys_bus &bus(int b)
+{
+    return my_sys->bus[b];
+}
+
+const sys_output &out(int o)
+{
+    return my_sys->out[o];
+}
+
+int group_of(int o)
+{
+    return my_sys->out[o].group_lsp;
+}
+
+}  // namespace
+
+void report_writer_init(report_writer *w, char *buf, size_t size)
+{
+    w->buf = buf;
+    w->size = size;
+    w->len = 0;
+    if (size > 0)
+        buf[0] = 0;
+}
+
+void report_format_append(report_writer *w, const char *fmt, ...)
+{
+    if (w->len + 1 >= w->size)
+        return;
+    size_t room = w->size - w->len;
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vsnprintf(w->buf + w->len, room, fmt, ap);
+    va_end(ap);
+    if (n < 0) {
+        w->buf[w->len] = 0;
+        return;
+    }
+    w->len += (size_t)n < room ? (size_t)n : room - 1;
+}
+
+size_t report_format_curve_value(char *out, float value)
+{
+    // nearbyintf rounds ties to even in the default rounding mode. Values far
+    // outside any curve are clamped so the conversion to an integer is defined.
+    float r = nearbyintf(value * 10.0f);
+    long n;
+    if (std::isnan(r))
+        n = 0;
+    else if (r > 999999999.0f)
+        n = 999999999;
+    else if (r < -999999999.0f)
+        n = -999999999;
+    else
+        n = (long)r;
+
+    char digits[16];
+    int k = 0;
+    unsigned long m = n < 0 ? (unsigned long)-n : (unsigned long)n;
+    do {
+        digits[k++] = (char)('0' + m % 10);
+        m /= 10;
+    } while (m > 0);
+    if (k == 1)
+        digits[k++] = '0';  // at least one digit before the point
+
+    size_t len = 0;
+    if (n < 0)
+        out[len++] = '-';
+    while (k > 1)
+        out[len++] = digits[--k];
+    out[len++] = '.';
+    out[len++] = digits[0];
+    out[len] = 0;
+    return len;
+}
+
+double report_format_delay_in_unit(float delay_m, float delay_ms)
+{
+    switch (my_sys->delay_unit) {
+    case DELAY_UNIT_FEET:
+        return delay_m * 3.280839895;
+    case DELAY_UNIT_MS:
+        return delay_ms;
+    default:
+        return delay_m;
+    }
+}
+
+// ---- input bus ----
+
+void report_format_bus_mute(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_int(w, 1, c, b, bus(b).mute);
+}
+
+void report_format_bus_gain(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_gain(w, 2, c, b, bus(b).gain);
+}
+
+void report_format_bus_phase(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_int(w, 3, c, b, bus(b).phase);
+}
+
+void report_format_bus_comp_thres(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_gain(w, 4, c, b, bus(b).comp_thres);
+}
+
+void report_format_bus_comp_ratio(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_gain(w, 5, c, b, bus(b).comp_ratio);
+}
+
+void report_format_bus_comp_knee(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_gain(w, 6, c, b, bus(b).comp_knee);
+}
+
+void report_format_bus_peak_overshoot(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_gain(w, 7, c, b, bus(b).peak_overshoot);
+}
+
+void report_format_bus_patch(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_int(w, 8, c, b, bus(b).patch);
+}
+
+void report_format_bus_label(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_text(w, 9, c, b, bus(b).label);
+}
+
+void report_format_bus_group_local(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_int(w, 10, c, b, bus(b).group_local);
+}
+
+void report_format_bus_group_net(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_int(w, 11, c, b, bus(b).group_net);
+}
+
+void report_format_bus_geq(report_writer *w, int c, int b, int band)
+{
+    if (bus_ok(b) && (unsigned)band < SYS_GEQ_BANDS)
+        report_format_append(w, "%d,%d,%d,%d,%2.1f\n", 12, c, b, band, bus(b).geq[band]);
+}
+
+void report_format_bus_curve(report_writer *w, int c, int b, const float curve[CURVE_POINTS])
+{
+    if (bus_ok(b))
+        line_curve(w, 13, c, b, curve);
+}
+
+void report_format_bus_eq_flags(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_int(w, 14, c, b, bus(b).eq_flags);
+}
+
+void report_format_bus_peq(report_writer *w, int c, int b, int band)
+{
+    if (bus_ok(b) && (unsigned)band < SYS_BUS_PEQ_BANDS)
+        line_peq(w, 16, c, b, band, bus(b).peq[band]);
+}
+
+void report_format_bus_shelf(report_writer *w, int c, int b, int shelf)
+{
+    if (bus_ok(b) && (unsigned)shelf < 2)
+        line_shelf(w, 17, c, b, shelf, bus(b).shelf[shelf]);
+}
+
+void report_format_bus_hpf(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_hpf(w, 18, c, b, bus(b).highpass);
+}
+
+void report_format_bus_delay(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_delay(w, 60, c, b, report_format_delay_in_unit(bus(b).delay_m, bus(b).delay_ms));
+}
+
+void report_format_bus_delay_applied(report_writer *w, int b, float ms)
+{
+    if (bus_ok(b))
+        line_delay(w, 61, 0, b, ms);
+}
+
+void report_format_bus_comp_attack(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_gain(w, 113, c, b, bus(b).comp_attack);
+}
+
+void report_format_bus_comp_release(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_gain(w, 114, c, b, bus(b).comp_release);
+}
+
+void report_format_bus_peak_release(report_writer *w, int c, int b)
+{
+    if (bus_ok(b))
+        line_gain(w, 115, c, b, bus(b).peak_release);
+}
+
+void report_format_bus_geq_masks(report_writer *w, int c, int b, uint32_t plus, uint32_t minus)
+{
+    if (bus_ok(b))
+        report_format_append(w, "%d,%d,%d,%u,%u\n", 124, c, b, plus, minus);
+}
+
+// ---- output groups ----
+
+int report_format_first_out(int g)
+{
+    for (int o = 0; o < SYS_OUTPUTS; o++)
+        if (my_sys->out[o].group_lsp == g)
+            return o;
+    return -1;
+}
+
+void report_format_group_map(report_writer *w, int c)
+{
+    const sys_output *o = my_sys->out;
+    report_format_append(w, "%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d\n", 32, c, o[0].group_lsp,
+                         o[1].group_lsp, o[2].group_lsp, o[3].group_lsp, o[4].group_lsp, o[5].group_lsp,
+                         o[6].group_lsp, o[7].group_lsp, o[0].id_lsp, o[1].id_lsp, o[2].id_lsp, o[3].id_lsp,
+                         o[4].id_lsp, o[5].id_lsp, o[6].id_lsp, o[7].id_lsp);
+}
+
+void report_format_out_way_map(report_writer *w, int c, int o)
+{
+    if (!out_ok(o))
+        return;
+    int g = group_of(o);
+    int first = report_format_first_out(g);
+    int ways = out(first).lsp.ways;
+    report_format_append(w, "%d,%d,%d", 33, c, g);
+    // The group's ways sit on consecutive outputs from its first one.
+    for (int j = 0; j < SYS_OUTPUTS; j++) {
+        bool in_group = j >= first && j - first < ways && out(j).group_lsp == g;
+        report_format_append(w, ",%d", in_group ? out(j).way.way_index : -1);
+    }
+    append_bytes(w, "\n", 1);
+}
+
+void report_format_out_lsp_name(report_writer *w, int c, int o)
+{
+    if (out_ok(o))
+        line_text(w, 34, c, group_of(o), out(o).lsp.label);
+}
+
+void report_format_out_label(report_writer *w, int c, int o)
+{
+    if (out_ok(o))
+        line_text(w, 35, c, group_of(o), out(o).label);
+}
+
+void report_format_out_gain(report_writer *w, int c, int o)
+{
+    if (out_ok(o))
+        line_gain(w, 38, c, group_of(o), out(o).gain);
+}
+
+void report_format_out_phase(report_writer *w, int c, int o)
+{
+    if (out_ok(o))
+        line_int(w, 39, c, group_of(o), out(o).phase);
+}
+
+void report_format_out_group_local(report_writer *w, int c, int o)
+{
+    if (out_ok(o))
+        line_int(w, 40, c, group_of(o), out(o).group_local);
+}
+
+void report_format_out_group_net(report_writer *w, int c, int o)
+{
+    if (out_ok(o))
+        line_int(w, 41, c, group_of(o), out(o).group_net);
+}
+
+void report_format_out_input(report_writer *w, int c, int o)
+{
+    if (out_ok(o))
+        line_int(w, 42, c, group_of(o), out(o).bus_input);
+}
+
+void report_format_out_delay(report_writer *w, int c, int o)
+{
+    if (out_ok(o))
+        line_delay(w, 43, c, group_of(o), report_format_delay_in_unit(out(o).delay_m, out(o).delay_ms));
+}
+
+void report_format_out_mute(report_writer *w, int c, int o)
+{
+    if (out_ok(o))
+        line_int(w, 44, c, o, out(o).mute);
+}
+
+void report_format_out_peq(report_writer *w, int c, int o, int band)
+{
+    if (out_ok(o) && (unsigned)band < SYS_OUT_PEQ_BANDS)
+        line_peq(w, 45, c, group_of(o), band, out(o).peq[band]);
+}
+
+void report_format_out_shelf(report_writer *w, int c, int o, int shelf)
+{
+    if (out_ok(o) && (unsigned)shelf < 2)
+        line_shelf(w, 46, c, group_of(o), shelf, out(o).shelf[shelf]);
+}
+
+void report_format_out_hpf(report_writer *w, int c, int o)
+{
+    if (out_ok(o))
+        line_hpf(w, 47, c, group_of(o), out(o).highpass);
+}
+
+void report_format_out_curve(report_writer *w, int c, int o, const float curve[CURVE_POINTS])
+{
+    if (out_ok(o))
+        line_curve(w, 48, c, group_of(o), curve);
+}
+
+void report_format_out_eq_flags(report_writer *w, int c, int o)
+{
+    if (out_ok(o))
+        line_int(w, 49, c, group_of(o), out(o).eq_flags);
+}
+
+void report_format_out_delay_applied(report_writer *w, int o, float ms)
+{
+    if (out_ok(o))
+        line_delay(w, 50, 0, group_of(o), ms);
+}
+
+// ---- device ----
+
+void report_format_service_mode(report_writer *w, int c)
+{
+    report_format_append(w, "%d,%d,%d\n", 20, c, my_sys->service_mode);
+}
+
+void report_format_network(report_writer *w, int c, uint32_t iface_address, bool ap_running)
+{
+    const sys_file *s = my_sys;
+    int flags = ap_running ? (s->net_flags | 0x100) : s->net_flags;
+    report_format_append(w, "%d,%d,%u,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d\n", 21, c, iface_address, flags, s->ip[0],
+                         s->ip[1], s->ip[2], s->ip[3], s->netmask_bits, s->gateway[0], s->gateway[1], s->gateway[2],
+                         s->gateway[3]);
+}
+
+void report_format_device_name(report_writer *w, int c)
+{
+    report_format_append(w, "%d,%d,%.*s\n", 22, c, text_len(my_sys->device_name), my_sys->device_name);
+}
+
+void report_format_delay_settings(report_writer *w, int c)
+{
+    int unit = my_sys->delay_unit;
+    report_format_append(w, "%d,%d,%d,%1.2f,%1.2f,%1.2f\n", 23, c, unit, my_sys->temperature,
+                         system_delay_limit_in_unit(OUT_DELAY_MAX_MS, unit),
+                         system_delay_limit_in_unit(SYSTEM_BUS_DELAY_MAX_MS, unit));
+}
+
+void report_format_amplifier(report_writer *w, int c, int o)
+{
+    if (out_ok(o))
+        report_format_append(w, "%d,%d,%d,%d,%d\n", 24, c, o, my_sys->amp[o].gain, my_sys->amp[o].peak_voltage);
+}
+
+void report_format_user_message(report_writer *w, int c, int level, const char *text)
+{
+    report_format_append(w, "%d,%d,%d,", 25, c, level);
+    if (w->len + 1 < w->size)
+        w->len += db_text_encode(w->buf + w->len, w->size - w->len - 1, text);
+    append_bytes(w, "\n", 1);
+}
+
+void report_format_firmware(report_writer *w, int c, int result)
+{
+    report_format_append(w, "%d,%d,%d\n", 26, c, result);
+}
+
+void report_format_key_lock(report_writer *w, int c)
+{
+    report_format_append(w, "%d,%d,%d\n", 27, c, my_sys->key_lock);
+}
+
+void report_format_system_flags(report_writer *w, int c)
+{
+    report_format_append(w, "%d,%d,%d\n", 62, c, my_sys->system_flags);
+}
+
+void report_format_digital_mode(report_writer *w, int c)
+{
+    report_format_append(w, "%d,%d,%d\n", 63, c, my_sys->digital_mode);
+}
+
+void report_format_lsp_new(report_writer *w, int c, int id)
+{
+    report_format_append(w, "%d,%d,%d\n", 70, c, id);
+}
+
+void report_format_wlan_passphrase(report_writer *w, int c, const char *passphrase)
+{
+    report_format_append(w, "%d,%d,%s\n", 112, c, passphrase);
+}
+
+void report_format_alarm(report_writer *w, bool active)
+{
+    report_format_append(w, active ? "%d,%d,ALARM\n" : "%d,%d,\n", 123, 0);
+}
+
+void report_format_version_lines(report_writer *w, int c, const uint8_t mac[6], const char *system_encoded)
+{
+    unsigned mac_high = (unsigned)mac[0] << 8 | mac[1];
+    unsigned mac_low = (unsigned)mac[2] << 24 | (unsigned)mac[3] << 16 | (unsigned)mac[4] << 8 | mac[5];
+    // Room for the numbers and the longest encoded system text (127 x 6 bytes).
+    char text[64 + REPORT_SYSTEM_TEXT_MAX * DB_TEXT_MAX_ESCAPE];
+    snprintf(text, sizeof text, "%d,%d,%d,%d,%d,%x,%x,%x,%s", c, 2, 2, 0, 0, 13664, mac_high, mac_low,
+             system_encoded);
+    report_format_append(w, "%d,%s\n", 1036, text);
+    report_format_append(w, "%d,%s\n", 122, text);
+}
+
+// ---- project ----
+
+void report_format_project(report_writer *w, int c, int stored_lock)
+{
+    const sys_file *s = my_sys;
+    report_format_append(w, "%d,%d,%d,%d,%d,%d,%.*s\n", 100, c, s->project_id, s->project_lock, stored_lock,
+                         s->modified, text_len(s->project_label), s->project_label);
+}
+
+void report_format_project_desc(report_writer *w, int c, int id, const char *desc)
+{
+    report_format_append(w, "%d,%d,%d,%s\n", 119, c, id, desc);
+}
+
+void report_format_project_list_changed(report_writer *w)
+{
+    report_format_append(w, "%d,%d\n", 105, 0);
+}
+
+void report_format_usb_export(report_writer *w, int result)
+{
+    report_format_append(w, "%d,%d,%d\n", 107, 0, result);
+}
+
+void report_format_usb_import(report_writer *w, int result)
+{
+    report_format_append(w, "%d,%d,%d\n", 108, 0, result);
+}
+
+// ---- blocks ----
+
+void report_format_bus_block(report_writer *w, int c, int b)
+{
+    if (!bus_ok(b))
+        return;
+    report_format_bus_label(w, c, b);
+    report_format_bus_patch(w, c, b);
+    report_format_bus_gain(w, c, b);
+    report_format_bus_phase(w, c, b);
+    report_format_bus_comp_thres(w, c, b);
+    report_format_bus_comp_ratio(w, c, b);
+    report_format_bus_peak_overshoot(w, c, b);
+    report_format_bus_comp_knee(w, c, b);
+    report_format_bus_comp_attack(w, c, b);
+    report_format_bus_comp_release(w, c, b);
+    report_format_bus_peak_release(w, c, b);
+    report_format_bus_group_local(w, c, b);
+    report_format_bus_group_net(w, c, b);
+    report_format_bus_mute(w, c, b);
+    report_format_delay_settings(w, c);
+    report_format_bus_delay(w, c, b);
+    report_format_bus_delay_applied(w, b, report_source_bus_delay_applied(b));
+}
+
+void report_format_bus_eq_block(report_writer *w, int c, int b)
+{
+    if (!bus_ok(b))
+        return;
+    report_format_bus_eq_flags(w, c, b);
+    for (int i = 0; i < SYS_GEQ_BANDS; i++)
+        report_format_bus_geq(w, c, b, i);
+    for (int i = 0; i < SYS_BUS_PEQ_BANDS; i++)
+        report_format_bus_peq(w, c, b, i);
+    report_format_bus_shelf(w, c, b, 0);
+    report_format_bus_shelf(w, c, b, 1);
+    report_format_bus_hpf(w, c, b);
+    float curve[CURVE_POINTS];
+    report_source_bus_curve(b, curve);
+    report_format_bus_curve(w, c, b, curve);
+}
+
+void report_format_out_group_eq_block(report_writer *w, int c, int g)
+{
+    int o = report_format_first_out(g);
+    if (o < 0)
+        return;
+    report_format_out_eq_flags(w, c, o);
+    for (int i = 0; i < SYS_OUT_PEQ_BANDS; i++)
+        report_format_out_peq(w, c, o, i);
+    report_format_out_shelf(w, c, o, 0);
+    report_format_out_shelf(w, c, o, 1);
+    report_format_out_hpf(w, c, o);
+    float curve[CURVE_POINTS];
+    report_source_out_curve(o, curve);
+    report_format_out_curve(w, c, o, curve);
+}
+
+void report_format_out_group_block(report_writer *w, int c, int g)
+{
+    int o = report_format_first_out(g);
+    if (o < 0)
+        return;
+    report_format_out_lsp_name(w, c, o);
+    report_format_out_label(w, c, o);
+    report_format_out_gain(w, c, o);
+    report_format_out_phase(w, c, o);
+    report_format_out_group_local(w, c, o);
+    report_format_out_group_net(w, c, o);
+    report_format_out_input(w, c, o);
+    report_format_out_delay(w, c, o);
+    report_format_out_delay_applied(w, o, report_source_out_delay_applied(o));
+    report_format_out_way_map(w, c, o);
+    report_format_out_group_eq_block(w, c, g);
+}
+
+void report_format_version_block(report_writer *w, int c)
+{
+    uint8_t mac[6];
+    report_source_mac(mac);
+    report_format_version_lines(w, c, mac, report_source_system());
+}
+
+void report_format_device_block(report_writer *w, int c)
+{
+    report_format_network(w, c, report_source_iface_address(), report_source_ap_running());
+    report_format_wlan_passphrase(w, c, report_source_wlan_passphrase());
+    report_format_service_mode(w, c);
+    report_format_device_name(w, c);
+    report_format_delay_settings(w, c);
+    report_format_key_lock(w, c);
+    report_format_digital_mode(w, c);
+    report_format_system_flags(w, c);
+    for (int o = 0; o < SYS_OUTPUTS; o++)
+        report_format_amplifier(w, c, o);
+    report_format_version_block(w, c);
+}
+
+void report_format_project_block(report_writer *w, int c, int list_id)
+{
+    report_format_project(w, c, report_source_project_stored_lock(my_sys->project_id));
+    report_source_list_projects(w, list_id, c);
+}
+
+void report_format_full_dump(report_writer *w)
+{
+    for (int b = 0; b < SYS_BUSES; b++) {
+        report_format_bus_block(w, 0, b);
+        report_format_bus_eq_block(w, 0, b);
+    }
+    report_format_group_map(w, 0);
+    for (int o = 0; o < SYS_OUTPUTS; o++)
+        report_format_out_mute(w, 0, o);
+    for (int g = 0; g < SYS_OUTPUTS; g++)
+        report_format_out_group_block(w, 0, g);
+    report_format_device_block(w, 0);
+    report_format_project_block(w, 0, -1);
+}

@@ -1,0 +1,146 @@
+#include "report_source.h"
+
+#include <cstring>
+
+#include "common/db_text.h"
+#include "log.h"
+#include "platform.h"
+#include "system.h"
+
+namespace {
+
+struct identity {
+    bool loaded;
+    uint8_t mac[6];
+    char system[REPORT_SYSTEM_TEXT_MAX * DB_TEXT_MAX_ESCAPE + 1];
+};
+
+identity g_identity;
+
+void ensure_identity()
+{
+    if (!g_identity.loaded)
+        report_source_init();
+}
+
+}  // namespace
+
+// ---- DSP mirror: nothing applied yet, so the wanted values stand ----
+
+void report_source_bus_curve(int, float curve[CURVE_POINTS])
+{
+    for (int i = 0; i < CURVE_POINTS; i++)
+        curve[i] = 0.0f;
+}
+
+void report_source_out_curve(int, float curve[CURVE_POINTS])
+{
+    for (int i = 0; i < CURVE_POINTS; i++)
+        curve[i] = 0.0f;
+}
+
+float report_source_bus_delay_applied(int bus)
+{
+    return (unsigned)bus < SYS_BUSES ? my_sys->bus[bus].delay_ms : 0.0f;
+}
+
+float report_source_out_delay_applied(int out)
+{
+    return (unsigned)out < SYS_OUTPUTS ? my_sys->out[out].delay_ms : 0.0f;
+}
+
+// ---- network: the configured address, no access point ----
+
+uint32_t report_source_iface_address()
+{
+    const int32_t *ip = my_sys->ip;
+    return (uint32_t)(ip[0] & 0xff) << 24 | (uint32_t)(ip[1] & 0xff) << 16 | (uint32_t)(ip[2] & 0xff) << 8 |
+           (uint32_t)(ip[3] & 0xff);
+}
+
+bool report_source_ap_running()
+{
+    return false;
+}
+
+const char *report_source_wlan_passphrase()
+{
+    return "";
+}
+
+// ---- device identity ----
+
+void report_source_init()
+{
+    memset(&g_identity, 0, sizeof g_identity);
+    if (device_mac(g_identity.mac) != 0)
+        memset(g_identity.mac, 0, sizeof g_identity.mac);
+
+    char raw[REPORT_SYSTEM_TEXT_MAX + 1] = "";
+    if (platform_read(raw, sizeof raw, "uname -sr") != 0)
+        raw[0] = 0;
+    size_t n = strlen(raw);
+    if (n > 0 && raw[n - 1] == '\n')
+        raw[--n] = 0;
+    db_text_encode(g_identity.system, sizeof g_identity.system, std::string_view(raw, n));
+    g_identity.loaded = true;
+}
+
+void report_source_mac(uint8_t mac[6])
+{
+    ensure_identity();
+    memcpy(mac, g_identity.mac, 6);
+}
+
+const char *report_source_system()
+{
+    ensure_identity();
+    return g_identity.system;
+}
+
+// ---- database: as with no database open ----
+
+int report_source_project_stored_lock(int)
+{
+    return 0;
+}
+
+void report_source_list_projects(report_writer *w, int id, int c)
+{
+    report_format_append(w, "%d,%d,%d\n", 97, c, id == -1 ? 1 : 0);
+    report_format_append(w, "%d,%d\n", 98, c);
+}
+
+void report_source_list_lsp(report_writer *w, int id, int c)
+{
+    report_format_append(w, "%d,%d,%d\n", 65, c, id == -1 ? 0 : 1);
+    report_format_append(w, "%d,%d\n", 66, c);
+}
+
+int report_source_lsp_config(report_writer *w, int id, int c)
+{
+    if (id != -1)
+        report_format_append(w, "%d,%d,%d,0,\n", 67, c, id);
+    return 0;
+}
+
+int report_source_lsp_sections(report_writer *, int, int)
+{
+    return -1;
+}
+
+int report_source_project_desc(report_writer *, int id, int)
+{
+    log_error("dbase_info_prj_desc: project_id (%d) not found in database\n", id);
+    return -1;
+}
+
+int report_source_usb_export(int)
+{
+    return -5;  // project not found
+}
+
+int report_source_usb_import(report_writer *, int, int)
+{
+    return -2;  // no file list
+}

@@ -1,0 +1,50 @@
+// What the reports need from outside the state record: values the DSP
+// mirror, the network layer and the database own, and the device identity
+// for the version lines.
+//
+// Until the DSP engine, the network layer and the database are built, the
+// mirror, network and database answers below are stand-ins that describe a
+// device with nothing applied yet and no database open: flat curves, the
+// record's own delays, the configured address, no passphrase, no rows.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "dsp/curves.h"
+#include "report_format.h"
+
+// ---- DSP mirror ----
+void report_source_bus_curve(int bus, float curve[CURVE_POINTS]);
+void report_source_out_curve(int out, float curve[CURVE_POINTS]);
+float report_source_bus_delay_applied(int bus);  // ms
+float report_source_out_delay_applied(int out);  // ms
+
+// ---- network ----
+uint32_t report_source_iface_address();  // most significant octet first
+bool report_source_ap_running();
+const char *report_source_wlan_passphrase();  // percent-encoded
+
+// ---- device identity (real) ----
+// "uname -sr" is cut at this many bytes before it is percent-encoded.
+constexpr size_t REPORT_SYSTEM_TEXT_MAX = 127;
+// Reads the eth0 MAC address and "uname -sr" once; call again to re-read.
+void report_source_init();
+void report_source_mac(uint8_t mac[6]);
+const char *report_source_system();  // percent-encoded
+
+// ---- database ----
+// The project's stored lock value, 0 when it does not exist.
+int report_source_project_stored_lock(int project_id);
+// Project list 97/96/98 for id (-1 all).
+void report_source_list_projects(report_writer *w, int id, int c);
+// Loudspeaker list 65/64/66 for id (-1 all).
+void report_source_list_lsp(report_writer *w, int id, int c);
+// Configuration text line 67 of entry id; returns its folder flag.
+int report_source_lsp_config(report_writer *w, int id, int c);
+// Sections line 69 (and 116) of a non-folder entry; -1 when it cannot be parsed.
+int report_source_lsp_sections(report_writer *w, int id, int c);
+// Line 119 with the stored description; -1 (after a diagnostic) when not found.
+int report_source_project_desc(report_writer *w, int id, int c);
+// USB transfer: result code (0 done, negative failure).
+int report_source_usb_export(int project_id);
+int report_source_usb_import(report_writer *w, int n, int c);
