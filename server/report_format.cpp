@@ -533,7 +533,8 @@ void report_format_version_lines(report_writer *w, int c, const uint8_t mac[6], 
 {
     unsigned mac_high = (unsigned)mac[0] << 8 | mac[1];
     unsigned mac_low = (unsigned)mac[2] << 24 | (unsigned)mac[3] << 16 | (unsigned)mac[4] << 8 | mac[5];
-    char text[256];
+    // Room for the numbers and the longest encoded system text (127 x 6 bytes).
+    char text[64 + REPORT_SYSTEM_TEXT_MAX * DB_TEXT_MAX_ESCAPE];
     snprintf(text, sizeof text, "%d,%d,%d,%d,%d,%x,%x,%x,%s", c, 2, 2, 0, 0, 13664, mac_high, mac_low,
              system_encoded);
     report_format_append(w, "%d,%s\n", 1036, text);

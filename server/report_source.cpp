@@ -9,13 +9,10 @@
 
 namespace {
 
-// "uname -sr" is cut at 127 bytes before encoding; six bytes per character at most.
-constexpr size_t SYSTEM_TEXT_MAX = 127;
-
 struct identity {
     bool loaded;
     uint8_t mac[6];
-    char system[SYSTEM_TEXT_MAX * DB_TEXT_MAX_ESCAPE + 1];
+    char system[REPORT_SYSTEM_TEXT_MAX * DB_TEXT_MAX_ESCAPE + 1];
 };
 
 identity g_identity;
@@ -79,7 +76,7 @@ void report_source_init()
     if (device_mac(g_identity.mac) != 0)
         memset(g_identity.mac, 0, sizeof g_identity.mac);
 
-    char raw[SYSTEM_TEXT_MAX + 1] = "";
+    char raw[REPORT_SYSTEM_TEXT_MAX + 1] = "";
     if (platform_read(raw, sizeof raw, "uname -sr") != 0)
         raw[0] = 0;
     size_t n = strlen(raw);

@@ -7,6 +7,7 @@
 // device with nothing applied yet and no database open: flat curves, the
 // record's own delays, the configured address, no passphrase, no rows.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "dsp/curves.h"
@@ -24,10 +25,12 @@ bool report_source_ap_running();
 const char *report_source_wlan_passphrase();  // percent-encoded
 
 // ---- device identity (real) ----
+// "uname -sr" is cut at this many bytes before it is percent-encoded.
+constexpr size_t REPORT_SYSTEM_TEXT_MAX = 127;
 // Reads the eth0 MAC address and "uname -sr" once; call again to re-read.
 void report_source_init();
 void report_source_mac(uint8_t mac[6]);
-const char *report_source_system();  // percent-encoded, at most 127 bytes before encoding
+const char *report_source_system();  // percent-encoded
 
 // ---- database ----
 // The project's stored lock value, 0 when it does not exist.

@@ -329,6 +329,7 @@ void system_bus_set_delay(int conn, int bus, float value, int metres)
             log_error("system_bus_set_delay: delay out of range (meter)\n");
         return;
     }
+    value += 0.0f;  // -0 becomes 0
     switch (unit) {
     case DELAY_UNIT_FEET:
         b->delay_m = (float)(value * SYSTEM_METRES_PER_FOOT);

@@ -74,19 +74,6 @@ TEST_F(Report, MarksWithBadIndexesAreRefused)
     EXPECT_EQ(my_sys->modified, 0);
 }
 
-TEST_F(Report, MarkAllCoversEveryItem)
-{
-    report_mark_all();
-    for (int i = 0; i < 8; i++) {
-        EXPECT_EQ(report_pending.bus[i], 1);
-        EXPECT_EQ(report_pending.out[i], 1);
-        EXPECT_TRUE(report_pending.out_flags[i] & REPORT_FLAG_REFRESH);
-    }
-    EXPECT_EQ(report_pending.group_map, 1);
-    for (int id : {20, 21, 22, 23, 24, 27, 62, 63, 112})
-        EXPECT_EQ(report_pending.device[id], 1) << id;
-}
-
 TEST_F(Report, MessagesAreTakenOnceInOrderAndEncoded)
 {
     report_message(2, "Project saved.", 0);

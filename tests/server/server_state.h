@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 #include "report.h"
@@ -33,6 +35,16 @@ std::string reply_of(F f, size_t size = 65536)
     EXPECT_LT(w.len, size);
     EXPECT_EQ(strlen(buf.c_str()), w.len);
     return std::string(buf.c_str(), w.len);
+}
+
+// A reply split into its lines, without the line ends.
+inline std::vector<std::string> lines_of(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);)
+        lines.push_back(l);
+    return lines;
 }
 
 inline bool record_equals(const sys_file &a) { return memcmp(&a, my_sys, sizeof a) == 0; }

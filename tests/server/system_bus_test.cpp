@@ -70,9 +70,9 @@ TEST_F(SystemBus, FloatSettersAcceptTheirLimitsAndRejectTheNextValueAndNaN)
 TEST_F(SystemBus, RatioAboveTwentyIsALimiter)
 {
     const char *range = "system_bus_set_comp_ratio: ratio out of range\n";
-    for (auto [given, stored] : {std::pair{1.0f, 1.0f}, {20.0f, 20.0f}, {20.01f, 1e8f}, {1e8f, 1e8f}}) {
-        expect_accepted(0, 5, 1, [&] { system_bus_set_comp_ratio(1, 0, given); });
-        EXPECT_EQ(my_sys->bus[0].comp_ratio, stored) << given;
+    for (std::pair<float, float> c : {std::pair{1.0f, 1.0f}, {20.0f, 20.0f}, {20.01f, 1e8f}, {1e8f, 1e8f}}) {
+        expect_accepted(0, 5, 1, [&] { system_bus_set_comp_ratio(1, 0, c.first); });
+        EXPECT_EQ(my_sys->bus[0].comp_ratio, c.second) << c.first;
     }
     for (float v : {0.99f, 1.01e8f, NAN})
         expect_rejected(range, [&] { system_bus_set_comp_ratio(1, 0, v); });

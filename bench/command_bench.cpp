@@ -1,0 +1,91 @@
+// Command lines through command_work, and the full dump a new client gets.
+//   build/hw2/bench/command_bench
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "command_info.h"
+#include "platform.h"
+#include "report.h"
+#include "report_format.h"
+#include "report_source.h"
+#include "system.h"
+
+namespace {
+
+// A simulation root of its own, so that no tool of the host is ever run.
+struct bench_root {
+    std::string dir;
+    bench_root()
+    {
+        char tmpl[] = "/tmp/mirel-bench-XXXXXX";
+        if (mkdtemp(tmpl) == nullptr)
+            abort();
+        dir = tmpl;
+        std::string cmd = std::string(MIREL_SOURCE_DIR) + "/tools/sim-root '" + dir + "' >/dev/null";
+        if (system(cmd.c_str()) != 0)
+            abort();
+        setenv("MIREL_ROOT", dir.c_str(), 1);
+        platform_init();
+        if (system_init() != 0)
+            abort();
+        report_source_init();
+    }
+    ~bench_root()
+    {
+        std::string cmd = "rm -rf '" + dir + "'";
+        if (system(cmd.c_str()) != 0)
+            fprintf(stderr, "could not remove %s\n", dir.c_str());
+    }
+};
+
+bench_root &root()
+{
+    static bench_root r;
+    return r;
+}
+
+// What a panel and a remote client send while someone works on a mix.
+const std::vector<std::string> bus_lines = {
+    "2,1,0,-3.5",           "12,1,2,14,4.5",     "16,2,3,2,1250,2.5,-4.5,0", "1,1,4,1",
+    "17,1,5,1,8000,3,0",    "18,2,6,120,2,0",    "5,1,7,4",                  "114,1,0,250",
+    "9,2,1,Kick%20Drum",    "60,1,2,0",          "8,1,3,12",                 "4,2,4,-24.5",
+    "12,1,5,30,-15",        "113,1,6,20",        "10,1,7,-1",                "2,2,0,-60",
+};
+
+void BM_command_work_bus_mix(benchmark::State &state)
+{
+    root();
+    size_t i = 0;
+    for (auto _ : state) {
+        command_work(bus_lines[i].c_str(), 0);
+        if (++i == bus_lines.size())
+            i = 0;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_command_work_bus_mix);
+
+void BM_full_dump(benchmark::State &state)
+{
+    root();
+    static char buf[65536];
+    size_t len = 0;
+    for (auto _ : state) {
+        report_writer w;
+        report_writer_init(&w, buf, sizeof buf);
+        report_format_full_dump(&w);
+        len = w.len;
+        benchmark::DoNotOptimize(buf);
+    }
+    state.counters["bytes"] = (double)len;
+}
+BENCHMARK(BM_full_dump)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
