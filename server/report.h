@@ -45,6 +45,10 @@ void report_bus(int id, int conn, int b, uint32_t flags);
 // bit 0 of the system flags is set.
 void report_output(int id, int conn, int o, uint32_t flags, bool group_map);
 
+// Second value of report_device for settings commands that only ask: the
+// update pass then reports the value even though it did not change.
+constexpr int REPORT_VALUE_QUERY = 1;
+
 // Raises the device-level mark of report id with up to two values (output,
 // entry id, key ...). Does not mark the project modified.
 void report_device(int id, int conn, int v0 = 0, int v1 = 0);

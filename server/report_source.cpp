@@ -2,6 +2,11 @@
 
 #include <cstring>
 
+#include "dsp/dsp_lowlevel.h"
+#include "dsp/dsp_update.h"
+
+#include <cstring>
+
 #include "common/db_text.h"
 #include "log.h"
 #include "platform.h"
@@ -27,26 +32,41 @@ void ensure_identity()
 
 // ---- DSP mirror: nothing applied yet, so the wanted values stand ----
 
-void report_source_bus_curve(int, float curve[CURVE_POINTS])
+// Curves and applied delays come from what the FPGA holds; before the DSP
+// layer is up (tests of the formatters alone) the curve is flat and the
+// delay the record's own.
+void report_source_bus_curve(int bus, float curve[CURVE_POINTS])
 {
+    if (my_device != nullptr && (unsigned)bus < SYS_BUSES) {
+        memcpy(curve, my_device->bus[bus].curve, sizeof(float) * CURVE_POINTS);
+        return;
+    }
     for (int i = 0; i < CURVE_POINTS; i++)
         curve[i] = 0.0f;
 }
 
-void report_source_out_curve(int, float curve[CURVE_POINTS])
+void report_source_out_curve(int out, float curve[CURVE_POINTS])
 {
+    if (my_device != nullptr && (unsigned)out < SYS_OUTPUTS) {
+        memcpy(curve, my_device->out[out].curve, sizeof(float) * CURVE_POINTS);
+        return;
+    }
     for (int i = 0; i < CURVE_POINTS; i++)
         curve[i] = 0.0f;
 }
 
 float report_source_bus_delay_applied(int bus)
 {
-    return (unsigned)bus < SYS_BUSES ? my_sys->bus[bus].delay_ms : 0.0f;
+    if ((unsigned)bus >= SYS_BUSES)
+        return 0.0f;
+    return my_device != nullptr ? dsp_bus_delay_applied(bus) : my_sys->bus[bus].delay_ms;
 }
 
 float report_source_out_delay_applied(int out)
 {
-    return (unsigned)out < SYS_OUTPUTS ? my_sys->out[out].delay_ms : 0.0f;
+    if ((unsigned)out >= SYS_OUTPUTS)
+        return 0.0f;
+    return my_device != nullptr ? dsp_out_delay_applied(out) : my_sys->out[out].delay_ms;
 }
 
 // ---- network: the configured address, no access point ----

@@ -11,6 +11,7 @@
 #include "dsp/rt_thread.h"
 #include "log.h"
 #include "platform.h"
+#include "report.h"
 
 dsp_device *my_device = nullptr;
 uint8_t *fpga_window = nullptr;
@@ -144,6 +145,15 @@ void spi_write(const uint8_t *msg, size_t n)
 // Maps the FPGA window, falling back to ordinary memory without hardware.
 bool window_init()
 {
+    static bool mapped = false;
+    if (fpga_window != nullptr) {
+        if (mapped)
+            munmap(fpga_window, FPGA_WINDOW_SIZE);
+        else
+            free(fpga_window);
+        fpga_window = nullptr;
+        mapped = false;
+    }
     int fd = open(platform_path("/dev/fpgabus").c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         log_error("dsp_lowlevel_init: error opening fpgabus\n");
@@ -158,7 +168,9 @@ bool window_init()
         }
         if (p != MAP_FAILED) {
             fpga_window = (uint8_t *)p;
-            return true;  // the descriptor stays open with the mapping
+            mapped = true;
+            close(fd);  // the mapping stays valid without the descriptor
+            return true;
         }
         close(fd);
     }
@@ -406,16 +418,28 @@ void dsp_window_set_float(uint32_t offset, float v)
 
 int dsp_lowlevel_init(int)
 {
+    if (dsp_lowlevel_prepare() != 0)
+        return -1;
+    start_rt_thread();
+    return 0;
+}
+
+int dsp_lowlevel_prepare()
+{
     dsp_ms_per_metre = 2.911886f;
     geq_table_init();
     if (!window_init())
         return -1;
-    linkgroup_buf = (char *)calloc(1, LINKGROUP_BUF_SIZE);
+    if (linkgroup_buf == nullptr)
+        linkgroup_buf = (char *)calloc(1, LINKGROUP_BUF_SIZE);
     if (linkgroup_buf == nullptr) {
         log_error("dsp_lowlevel_init: linkgroup_buf==NULL\n");
         return -1;
     }
-    my_device = (dsp_device *)calloc(1, sizeof(dsp_device));
+    if (my_device == nullptr)
+        my_device = (dsp_device *)calloc(1, sizeof(dsp_device));
+    else
+        memset(my_device, 0, sizeof(dsp_device));
     if (my_device == nullptr) {
         log_error("dsp_lowlevel_init: my_device == NULL\n");
         return -1;
@@ -425,8 +449,11 @@ int dsp_lowlevel_init(int)
         return -1;
     }
     init_my_device();
+    report_mark_all();  // the first cycles upload and report the whole state
 
     // Appending keeps a simulated port's status word at its start.
+    if (spi_fd >= 0)
+        close(spi_fd);
     spi_fd = open(platform_path("/dev/spi0").c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
     spi_write(my_device->patch_msg, sizeof my_device->patch_msg);
 
@@ -448,21 +475,27 @@ int dsp_lowlevel_init(int)
     uint32_t mode = 16;
     memcpy(fpga_window + FPGA_DIGITAL_MODE_WORD, &mode, 4);
 
-    rt_info = (rt_info_t *)calloc(1, sizeof(rt_info_t));
+    if (rt_info == nullptr)
+        rt_info = (rt_info_t *)calloc(1, sizeof(rt_info_t));
     if (rt_info == nullptr) {
         log_error("dsp_lowlevel_init: rt_info==NULL\n");
         return -1;
     }
-    rt_info->command_stream = (char *)calloc(1, COMMAND_STREAM_BUF_SIZE);
+    if (rt_info->command_stream == nullptr)
+        rt_info->command_stream = (char *)calloc(1, COMMAND_STREAM_BUF_SIZE);
     if (rt_info->command_stream == nullptr) {
         log_error("dsp_lowlevel_init: rt_info->command_stream==NULL\n");
         return -1;
     }
-    rt_info->levels_stream = (char *)calloc(1, LEVELS_STREAM_BUF_SIZE);
+    if (rt_info->levels_stream == nullptr)
+        rt_info->levels_stream = (char *)calloc(1, LEVELS_STREAM_BUF_SIZE);
     if (rt_info->levels_stream == nullptr) {
         log_error("dsp_lowlevel_init: rt_info->levels_stream==NULL\n");
         return -1;
     }
-    start_rt_thread();
+    rt_info->command_stream[0] = 0;
+    rt_info->command_stream_size = 0;
+    rt_info->levels_stream[0] = 0;
+    rt_info->levels_stream_size = 0;
     return 0;
 }

@@ -147,6 +147,9 @@ extern float dsp_ms_per_metre;
 // Brings up the window, the control port, my_device, the curve grid, the
 // real-time buffers, and starts the real-time thread. 0, or -1 after a line.
 int dsp_lowlevel_init(int unused);
+// Everything dsp_lowlevel_init does but starting the thread (tests drive the
+// cycles themselves); may run again on a new simulation root.
+int dsp_lowlevel_prepare();
 
 // Graphic band frequency: upper if bit b of mask 0, else lower if bit b of
 // mask 1, else nominal.

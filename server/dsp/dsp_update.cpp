@@ -802,10 +802,11 @@ bool device_pending()
 // the value even when it did not change.
 void device_settings(report_writer *w)
 {
+    // A mark alone reports nothing new; a query mark reports the value as it is.
     auto mark = [](int id) {
-        bool set = report_pending.device[id] != 0;
+        bool query = report_pending.device[id] && report_pending.device_value[id][1] == REPORT_VALUE_QUERY;
         report_pending.device[id] = 0;
-        return set;
+        return query;
     };
     if (my_device->alarm_announce) {
         my_device->alarm_announce = 0;
