@@ -1,8 +1,11 @@
 // mirelserver: brings the subsystems up in a fixed order, then waits for the
 // real-time thread for ever. Reads no command-line arguments.
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
+#include "dsp/dsp_lowlevel.h"
+#include "dsp/rt_thread.h"
 #include "log.h"
 #include "platform.h"
 #include "system.h"
@@ -24,7 +27,12 @@ int main()
         return -1;
     }
 
-    // The daemon has nothing else to do on this thread.
-    for (;;)
-        pause();
+    if (dsp_lowlevel_init(0) != 0) {
+        log_error("dsp_lowlevel_init()\n");
+        return -1;
+    }
+
+    // The main thread's work is done; it lives as long as the real-time thread.
+    pthread_join(rt_thread_id(), nullptr);
+    return 0;
 }

@@ -110,6 +110,7 @@ void init_my_device()
     for (int b = 0; b < SYS_BUSES; b++) {
         dsp_bus &bus = my_device->bus[b];
         bus.dyn = start_dyn();
+        bus.gain = DSP_GAIN_SILENT;  // so the first pass writes every gain word
         bus.group_local = bus.group_net = -1;
         for (auto &s : bus.geq)
             filter_reset_with_response(&s);
@@ -124,6 +125,7 @@ void init_my_device()
             g = -1;
         out.group = o;
         out.dyn = start_dyn();
+        out.group_gain = DSP_GAIN_SILENT;
         for (auto &p : out.peq)
             init_peq(&p);
         init_filters(out.shelf, &out.hpf);
