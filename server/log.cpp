@@ -1,6 +1,8 @@
 #include "log.h"
 
 #include <cstdarg>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <unistd.h>
 
@@ -65,4 +67,11 @@ void log_output(const char *fmt, ...)
     va_start(ap, fmt);
     vlog(STDOUT_FILENO, false, fmt, ap);
     va_end(ap);
+}
+
+void log_assert_fail(const char *expr, const char *file, const char *func)
+{
+    const char *base = strrchr(file, '/');
+    log_error("%s: %s: assertion \"%s\" failed\n", base ? base + 1 : file, func, expr);
+    abort();
 }
