@@ -5,6 +5,7 @@
 
 #include "log.h"
 #include "platform.h"
+#include "stream.h"
 #include "system.h"
 
 int main()
@@ -21,6 +22,11 @@ int main()
 
     if (system_init() != 0) {
         log_error("system_init()\n");
+        return -1;
+    }
+
+    if (stream_rt_init() != 0) {
+        log_error("stream_rt_init()\n");
         return -1;
     }
 
