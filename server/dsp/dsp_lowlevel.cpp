@@ -245,7 +245,7 @@ void update_device_out_peq(int out, int redesign, int band)
     dsp_out &o = my_device->out[out];
     dsp_peq &p = o.peq[band];
     uint32_t row = ROW_OUT_PEQ + 0x100 * (uint32_t)band;
-    MIREL_ASSERT(region3_word(row, out) < 2048);
+    log_assert(region3_word(row, out) < 2048);
     if (redesign)
         filter_peq(&p.sec, p.freq, p.q, p.gain);
     upload(row, out, source(p.sec, (o.eq_flags & EQ_FLAG_PEQ) || p.bypass));
@@ -256,7 +256,7 @@ void update_device_out_shelfeq(int out, int redesign, int shelf)
     dsp_out &o = my_device->out[out];
     dsp_shelf &s = o.shelf[shelf];
     uint32_t row = ROW_OUT_SHELF + 0x100 * (uint32_t)shelf;
-    MIREL_ASSERT(region3_word(row, out) < 2048);
+    log_assert(region3_word(row, out) < 2048);
     if (redesign)
         design_shelf(&s, shelf);
     upload(row, out, source(s.sec, (o.eq_flags & EQ_FLAG_SHELF) || s.bypass));
