@@ -67,9 +67,11 @@ void design_shelf(dsp_shelf *sh, int which)
         filter_reset(&sh->sec);
 }
 
+// 1 - e^(-1/(t * rate)); in single precision the difference would lose
+// most of its digits for long times.
 float time_coefficient(float ms, float rate)
 {
-    return 1.0f - std::exp(-1.0f / (ms / 1000.0f * rate));
+    return (float)-std::expm1(-1.0 / ((double)ms / 1000.0 * rate));
 }
 
 float clampf(float v, float lo, float hi)

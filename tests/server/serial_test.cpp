@@ -150,3 +150,28 @@ TEST(SerialPortMissing, ServerStallsTheThreadAndServesNetworkClients)
     EXPECT_TRUE(s.expect("\n1,1,0,1\n"));
     EXPECT_TRUE(server.running());
 }
+
+TEST(SerialPortServer, MessageMutesBusZeroWithConnectionZero)
+{
+    SimRoot root;
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    ASSERT_EQ(symlink(ptsname(master), root.path("/dev/ttyS1").c_str()), 0);
+    ServerProcess server;
+    server.start(root.dir(), free_port());
+    TestSocket s(server.port());
+    ASSERT_TRUE(wait_until([&] {
+        termios t{};
+        tcgetattr(master, &t);
+        return !(t.c_lflag & ICANON);
+    }));
+    s.send("<mode>unix</mode>\n");
+    ASSERT_TRUE(s.expect_front("1\n"));
+    ASSERT_TRUE(s.expect("\n1,0,0,0\n"));  // bus 0 unmuted in the dump
+    std::string msg = "193:1,0,0,1\n";
+    ASSERT_EQ(write(master, msg.data(), msg.size()), (ssize_t)msg.size());
+    EXPECT_TRUE(s.expect("\n1,0,0,1\n"));
+    close(master);
+}
