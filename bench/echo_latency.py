@@ -1,10 +1,15 @@
 #!/usr/bin/env python3
 """Echo latency of the stream server under load.
 
-Opens N raw-mode clients (default 8) to a running mirelserver; each sets the
-gain of its own bus at a steady rate and measures the time from sending the
-command to receiving its own change report (the echo carries the sender's
-connection id). Prints the median and 99th percentile per rate.
+Opens N raw-mode clients (default 8) to a running mirelserver; each changes
+one parameter of its own bus at a steady rate and measures the time from
+sending the command to receiving its own change report (the echo carries the
+sender's connection id). Prints the median and 99th percentile per rate.
+
+A report carries the connection id of the last command of its id, so each
+client drives a parameter of its own (gain, threshold, knee, ...): with one
+shared id, a command of another client in the same cycle would take over the
+echo.
 
     bench/echo_latency.py [--port 24871] [--clients 8] [--rates 10,100] [--seconds 10]
 
@@ -22,11 +27,16 @@ import sys
 import time
 
 
+# Per bus: the command it changes and the top of its range of values.
+PARAMETERS = [(2, -10.0), (4, -10.0), (6, 10.0), (7, 10.0), (113, 100.0), (114, 150.0), (115, 100.0), (12, 10.0)]
+
+
 async def client(port, rate, seconds, timeout, results):
     reader, writer = await asyncio.open_connection("127.0.0.1", port)
     writer.write(b"<mode>unix</mode>\n")
     conn_id = int((await asyncio.wait_for(reader.readline(), timeout)).decode())
     bus = (conn_id - 1) % 8
+    cmd, base = PARAMETERS[bus]
     pending = {}  # expected report line -> send time
 
     async def receive():
@@ -43,11 +53,11 @@ async def client(port, rate, seconds, timeout, results):
     start = time.perf_counter()
     n = 0
     while time.perf_counter() - start < seconds:
-        # Every gain differs from the one before, so each command is a change.
-        gain = -10.0 - (n % 100) / 10.0
-        report = "2,%d,%d,%2.1f\n" % (conn_id, bus, gain)
-        pending[report] = time.perf_counter()
-        writer.write(("2,%d,%d,%.1f\n" % (conn_id, bus, gain)).encode())
+        # Every value differs from the one before, so each command is a change.
+        value = base - (n % 100) / 10.0
+        fields = "%d,%d,%d,%s" % (cmd, conn_id, bus, "5," if cmd == 12 else "")
+        pending[fields + "%2.1f\n" % value] = time.perf_counter()
+        writer.write((fields + "%.1f\n" % value).encode())
         n += 1
         await asyncio.sleep(max(0.0, start + n * period - time.perf_counter()))
     deadline = time.perf_counter() + timeout

@@ -500,28 +500,45 @@ void empty_command_stream()
 
 // After each real-time cycle every client gets the levels, the reports of
 // the cycle and an empty final piece: in WebSocket one fragmented message.
+// The cycle has ended (its event was read), so the buffers are complete.
 void broadcast()
 {
     pthread_mutex_lock(&levels_lock);
-    if (stream_wait_cycle() && rt_info != nullptr) {
-        pthread_mutex_lock(&command_lock);
-        if (client_count > 0) {
-            size_t levels = std::min<size_t>(rt_info->levels_stream_size, LEVELS_STREAM_BUF_SIZE);
-            size_t reports = std::min<size_t>(rt_info->command_stream_size, COMMAND_STREAM_BUF_SIZE);
-            for (int i = 0; i < client_count; i++) {
-                stream_client *c = &clients[i];
-                if (c->state != STREAM_STATE_RAW && c->state != STREAM_STATE_WEBSOCKET)
-                    continue;
-                stream_send(c, 0, rt_info->levels_stream, levels);
-                if (reports > 0)
-                    stream_send(c, 0, rt_info->command_stream, reports);
-                stream_send(c, 1, "", 0);
-            }
+    pthread_mutex_lock(&command_lock);
+    if (rt_info != nullptr) {
+        size_t levels = std::min<size_t>(rt_info->levels_stream_size, LEVELS_STREAM_BUF_SIZE);
+        size_t reports = std::min<size_t>(rt_info->command_stream_size, COMMAND_STREAM_BUF_SIZE);
+        for (int i = 0; i < client_count; i++) {
+            stream_client *c = &clients[i];
+            if (c->state != STREAM_STATE_RAW && c->state != STREAM_STATE_WEBSOCKET)
+                continue;
+            stream_send(c, 0, rt_info->levels_stream, levels);
+            if (reports > 0)
+                stream_send(c, 0, rt_info->command_stream, reports);
+            stream_send(c, 1, "", 0);
         }
         empty_command_stream();
-        pthread_mutex_unlock(&command_lock);
     }
+    pthread_mutex_unlock(&command_lock);
     pthread_mutex_unlock(&levels_lock);
+}
+
+// How long poll may sleep: not at all while a writable client has data
+// queued, else until the first inactivity limit falls due.
+int poll_timeout_ms()
+{
+    int64_t now = now_us();
+    int64_t wait = STREAM_IDLE_POLL_US;
+    for (int i = 0; i < client_count; i++) {
+        const stream_client *c = &clients[i];
+        if (c->state == STREAM_STATE_DEAD)
+            continue;
+        if (c->writable && c->send_queue.size > 0)
+            return 0;
+        if (c->pending_since != 0)
+            wait = std::min(wait, std::max<int64_t>(0, c->pending_since + STREAM_INACTIVITY_US - now + 1));
+    }
+    return (int)((wait + 999) / 1000);
 }
 
 // Queue limits, the policy answer's end and the inactivity limit.
@@ -649,33 +666,39 @@ void *stream_thread(void *)
     // A client that goes away must never end the process.
     signal(SIGPIPE, SIG_IGN);
     int listen_fd = stream_listen();
-    int64_t last_broadcast = 0;
+    int cycle_fd = rt_cycle_fd();
     for (;;) {
-        if (now_us() - last_broadcast >= STREAM_BROADCAST_GATE_US) {
-            broadcast();
-            last_broadcast = now_us();
-        }
         check_clients();
 
-        std::array<pollfd, STREAM_MAX_CLIENTS + 1> fds;
+        // Client lines are served the moment they arrive, and the broadcast
+        // follows each end of cycle: a change reaches every client at the end
+        // of the cycle after its command.
+        std::array<pollfd, STREAM_MAX_CLIENTS + 2> fds;
         std::array<stream_client *, STREAM_MAX_CLIENTS> polled;
         nfds_t n = 0;
         for (int i = 0; i < client_count; i++) {
             stream_client *c = &clients[i];
             if (c->state == STREAM_STATE_DEAD)
                 continue;
-            short events = (short)((c->readable ? 0 : POLLIN) | (c->writable ? 0 : POLLOUT));
+            // Ask for room to write only when there is something to write.
+            bool want_out = !c->writable && c->send_queue.size > 0;
+            short events = (short)((c->readable ? 0 : POLLIN) | (want_out ? POLLOUT : 0));
             polled[n] = c;
             fds[n++] = pollfd{c->fd, events, 0};
         }
         nfds_t listen_index = n;
         fds[n++] = pollfd{listen_fd, POLLIN, 0};
-        // The wait for the end of the cycle paces this loop; poll only
-        // collects what is ready by now.
-        if (poll(fds.data(), n, 0) < 0) {
+        nfds_t cycle_index = n;
+        fds[n++] = pollfd{cycle_fd, POLLIN, 0};
+        if (poll(fds.data(), n, poll_timeout_ms()) < 0) {
             if (errno != EINTR)
                 fatal("poll");
             continue;
+        }
+        if (fds[cycle_index].revents & POLLIN) {
+            uint64_t cycles;
+            if (read(cycle_fd, &cycles, sizeof cycles) == sizeof cycles)
+                broadcast();
         }
         for (nfds_t k = 0; k < listen_index; k++) {
             if (fds[k].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))
@@ -685,7 +708,7 @@ void *stream_thread(void *)
         }
         for (int i = 0; i < client_count; i++) {
             stream_client *c = &clients[i];
-            if (c->state != STREAM_STATE_DEAD && (c->readable || c->writable))
+            if (c->state != STREAM_STATE_DEAD && (c->readable || (c->writable && c->send_queue.size > 0)))
                 client_serve(c);
         }
         if (fds[listen_index].revents & POLLIN)

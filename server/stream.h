@@ -15,13 +15,14 @@ constexpr uint64_t STREAM_WS_PAYLOAD_MAX = 1024; // limit of a 64-bit frame leng
 constexpr size_t STREAM_REPLY_SIZE = 65536;      // information reply and full dump
 constexpr size_t STREAM_WS_KEY_LEN = 24;
 constexpr int STREAM_LISTEN_BACKLOG = 5;
-constexpr int64_t STREAM_BROADCAST_GATE_US = 12;
 // A client whose send queue makes no progress for this long is dropped. Long
 // enough for a WLAN client whose socket stalls for a moment.
 constexpr int64_t STREAM_INACTIVITY_US = 2000000;
-// Longest wait for the real-time thread's end of cycle (four cycles), so
-// that client lines are still handled while no cycle comes.
+// Longest wait of the serial link for the real-time thread's end of cycle
+// (four cycles), so its commands still run while no cycle comes.
 constexpr int64_t STREAM_CYCLE_WAIT_US = 100000;
+// Longest sleep of the network thread when nothing is due.
+constexpr int64_t STREAM_IDLE_POLL_US = 1000000;
 
 enum stream_state : int {
     STREAM_STATE_NEW = 0,        // no mode header yet

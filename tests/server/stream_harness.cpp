@@ -109,7 +109,7 @@ void cycle_loop()
             rt_info->levels_stream_size = (uint32_t)n;
             st->cycles++;
         }
-        pthread_cond_broadcast(&levels_cond);
+        rt_signal_cycle_end();
         pthread_mutex_unlock(&levels_lock);
         std::this_thread::sleep_for(4ms);
     }
