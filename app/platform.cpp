@@ -1,0 +1,115 @@
+#include "platform.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/wait.h>
+
+namespace {
+
+std::string g_root;
+int g_port = PLATFORM_DEFAULT_PORT;
+bool g_ready;
+
+void ensure_init()
+{
+    if (!g_ready)
+        platform_init();
+}
+
+// A command line of ours never needs more; a cut one is not run at all.
+bool format_line(char *buf, size_t size, const char *fmt, va_list ap)
+{
+    int n = vsnprintf(buf, size, fmt, ap);
+    return n >= 0 && (size_t)n < size;
+}
+
+}  // namespace
+
+void platform_init()
+{
+    const char *root = getenv("MIREL_ROOT");
+    std::string r = root != nullptr ? root : "";
+    while (r.size() > 1 && r.back() == '/')
+        r.pop_back();
+    if (!r.empty() && r != g_root) {
+        // The simulated tools come first (popen and system use PATH).
+        const char *path = getenv("PATH");
+        std::string p = r + "/bin:" + (path != nullptr && *path ? path : "/usr/bin:/bin");
+        setenv("PATH", p.c_str(), 1);
+    }
+    g_root = r;
+    g_port = PLATFORM_DEFAULT_PORT;
+    if (const char *v = getenv("MIREL_PORT"); v != nullptr && *v != 0) {
+        char *end;
+        long n = strtol(v, &end, 10);
+        if (*end == 0 && n >= 1 && n <= 65535)
+            g_port = (int)n;
+    }
+    g_ready = true;
+}
+
+const std::string &platform_root()
+{
+    ensure_init();
+    return g_root;
+}
+
+std::string platform_path(std::string_view device_path)
+{
+    ensure_init();
+    if (g_root.empty() || device_path.empty() || device_path[0] != '/')
+        return std::string(device_path);
+    return g_root + std::string(device_path);
+}
+
+int platform_port()
+{
+    ensure_init();
+    return g_port;
+}
+
+int platform_run(const char *fmt, ...)
+{
+    ensure_init();
+    char cmd[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    bool ok = format_line(cmd, sizeof cmd, fmt, ap);
+    va_end(ap);
+    if (!ok)
+        return -1;
+    int st = system(cmd);
+    return st != -1 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+int platform_read(char *out, size_t size, const char *fmt, ...)
+{
+    ensure_init();
+    if (size == 0)
+        return -1;
+    out[0] = 0;
+    char cmd[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    bool ok = format_line(cmd, sizeof cmd, fmt, ap);
+    va_end(ap);
+    if (!ok)
+        return -1;
+    FILE *f = popen(cmd, "r");
+    if (f == nullptr)
+        return -1;
+    size_t n = fread(out, 1, size - 1, f);
+    out[n] = 0;
+    pclose(f);
+    return (int)n;
+}
+
+void platform_log(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    vfprintf(stderr, fmt, ap);
+    va_end(ap);
+    fputc('\n', stderr);
+}
