@@ -159,17 +159,17 @@ bool work_delay(char *line, command_arg *a, const char *fmt)
 // Network state: the interface address and the flags split up.
 bool work_network(char *line, command_arg *a, const char *fmt)
 {
-    if (!scan_fields(line, a, fmt, true, 0) || a->count < 12)
+    if (!scan_fields(line, a, fmt, true, 0) || a->count < 11)
         return false;
-    command_num in[12];
+    command_num in[11];
     memcpy(in, a->v, sizeof in);
     for (int i = 0; i < 4; i++)
         a->v[i].i = (int)((in[0].u >> (24 - 8 * i)) & 0xFF);
     a->v[4].i = in[1].i & 0xFF;
     a->v[5].i = (in[1].i >> 8) & 1;
-    for (int i = 0; i < 10; i++)
-        a->v[6 + i].i = in[2 + i].i;
-    a->count = 16;
+    for (int i = 0; i < 9; i++)
+        a->v[6 + i].i = in[2 + i].i;  // address, netmask bits, gateway
+    a->count = 15;
     return true;
 }
 

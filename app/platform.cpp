@@ -17,11 +17,17 @@ void ensure_init()
         platform_init();
 }
 
-// A command line of ours never needs more; a cut one is not run at all.
+// The command line for the shell; off the device the simulated tools come
+// first. A command line of ours never needs more room; a cut one is not run.
 bool format_line(char *buf, size_t size, const char *fmt, va_list ap)
 {
-    int n = vsnprintf(buf, size, fmt, ap);
-    return n >= 0 && (size_t)n < size;
+    int pre = 0;
+    if (!g_root.empty() && g_root.find('\'') == std::string::npos)
+        pre = snprintf(buf, size, "PATH='%s/bin':\"$PATH\"; export PATH; ", g_root.c_str());
+    if (pre < 0 || (size_t)pre >= size)
+        return false;
+    int n = vsnprintf(buf + pre, size - (size_t)pre, fmt, ap);
+    return n >= 0 && (size_t)n < size - (size_t)pre;
 }
 
 }  // namespace
@@ -32,12 +38,6 @@ void platform_init()
     std::string r = root != nullptr ? root : "";
     while (r.size() > 1 && r.back() == '/')
         r.pop_back();
-    if (!r.empty() && r != g_root) {
-        // The simulated tools come first (popen and system use PATH).
-        const char *path = getenv("PATH");
-        std::string p = r + "/bin:" + (path != nullptr && *path ? path : "/usr/bin:/bin");
-        setenv("PATH", p.c_str(), 1);
-    }
     g_root = r;
     g_port = PLATFORM_DEFAULT_PORT;
     if (const char *v = getenv("MIREL_PORT"); v != nullptr && *v != 0) {
@@ -72,7 +72,7 @@ int platform_port()
 int platform_run(const char *fmt, ...)
 {
     ensure_init();
-    char cmd[1024];
+    char cmd[2048];
     va_list ap;
     va_start(ap, fmt);
     bool ok = format_line(cmd, sizeof cmd, fmt, ap);
@@ -89,7 +89,7 @@ int platform_read(char *out, size_t size, const char *fmt, ...)
     if (size == 0)
         return -1;
     out[0] = 0;
-    char cmd[1024];
+    char cmd[2048];
     va_list ap;
     va_start(ap, fmt);
     bool ok = format_line(cmd, sizeof cmd, fmt, ap);

@@ -9,8 +9,8 @@
 
 constexpr int PLATFORM_DEFAULT_PORT = 24871;
 
-// Reads the environment. Called by main before any thread starts (it puts
-// DIR/bin in front of PATH for the tools), and by tests after changing it.
+// Reads the environment. Called by main before any thread starts, and by
+// tests after changing it.
 void platform_init();
 
 // The simulation root, empty on the device.

@@ -245,6 +245,9 @@ int sgui_message_box(int type, const char *text, sgui_msgbox_fn callback, void *
         sgui_unlock();
         return -1;
     }
+    // Opened while the keys were locked: the first key of any kind answers.
+    if (msgbox.saved_lock)
+        sgui_set_keycapture(root);
     sgui_unlock();
     return 0;
 }

@@ -259,14 +259,15 @@ int spinner_key(sgui_widget *w, int keys, int steps)
         return keys;
     d->val = v;
     spinner_changed(w);
-    if (d->immediate > 0 || enter) {
-        sgui_event_val(w, ipart(d->val), d->text);
-        d->committed = d->val;
-    }
-    if (w->on_focus != nullptr)
-        w->on_focus(w, w->focused);
     if (d->immediate <= 0 && enter)
         keys &= ~SGUI_KEY_ENTER;
+    if (w->on_focus != nullptr)
+        w->on_focus(w, w->focused);
+    if (d->immediate > 0 || enter) {
+        d->committed = d->val;
+        // Last: the screen may close itself in its handler.
+        sgui_event_val(w, ipart(d->val), d->text);
+    }
     return keys;
 }
 
