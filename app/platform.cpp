@@ -69,33 +69,19 @@ int platform_port()
     return g_port;
 }
 
-int platform_run(const char *fmt, ...)
-{
-    ensure_init();
-    char cmd[2048];
-    va_list ap;
-    va_start(ap, fmt);
-    bool ok = format_line(cmd, sizeof cmd, fmt, ap);
-    va_end(ap);
-    if (!ok)
-        return -1;
-    int st = system(cmd);
-    return st != -1 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
+namespace {
 
-int platform_read(char *out, size_t size, const char *fmt, ...)
+// Runs the command line through the shell; with out, reads what it prints.
+int run_command(char *out, size_t size, const char *fmt, va_list ap)
 {
     ensure_init();
-    if (size == 0)
-        return -1;
-    out[0] = 0;
     char cmd[2048];
-    va_list ap;
-    va_start(ap, fmt);
-    bool ok = format_line(cmd, sizeof cmd, fmt, ap);
-    va_end(ap);
-    if (!ok)
+    if (!format_line(cmd, sizeof cmd, fmt, ap))
         return -1;
+    if (out == nullptr) {
+        int st = system(cmd);
+        return st != -1 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
     FILE *f = popen(cmd, "r");
     if (f == nullptr)
         return -1;
@@ -103,6 +89,29 @@ int platform_read(char *out, size_t size, const char *fmt, ...)
     out[n] = 0;
     pclose(f);
     return (int)n;
+}
+
+}  // namespace
+
+int platform_run(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    int r = run_command(nullptr, 0, fmt, ap);
+    va_end(ap);
+    return r;
+}
+
+int platform_read(char *out, size_t size, const char *fmt, ...)
+{
+    if (size == 0)
+        return -1;
+    out[0] = 0;
+    va_list ap;
+    va_start(ap, fmt);
+    int r = run_command(out, size, fmt, ap);
+    va_end(ap);
+    return r;
 }
 
 void platform_log(const char *fmt, ...)

@@ -624,6 +624,17 @@ void sgui_add_damage(sgui_widget *w, int x1, int y1, int x2, int y2)
     w->ndamage++;
 }
 
+bool sgui_leaf_surface(sgui_widget *w, int sw, int sh)
+{
+    if (!w->s || w->sw != sw || w->sh != sh) {
+        w->s.reset();
+        w->sw = sw;
+        w->sh = sh;
+        widget_create_surface(w);
+    }
+    return (bool)w->s;
+}
+
 void sgui_fill(SDL_Surface *s, const SDL_Rect *r, int red, int green, int blue)
 {
     if (s == nullptr)

@@ -177,6 +177,9 @@ void sgui_anim_add(sgui_widget *w, int period);
 void sgui_anim_remove(sgui_widget *w);
 void sgui_anim_tick();
 
+// Makes sure a leaf has a surface of sw x sh (recreated when the size
+// changed). False when there is none.
+bool sgui_leaf_surface(sgui_widget *w, int sw, int sh);
 // Fills a surface (or part of it) with an RGB colour.
 void sgui_fill(SDL_Surface *s, const SDL_Rect *r, int red, int green, int blue);
 // Fills the widget's surface with its background colour.

@@ -274,12 +274,8 @@ int spinner_key(sgui_widget *w, int keys, int steps)
 void spinner_draw(sgui_widget *w)
 {
     auto *d = static_cast<sgui_spinner_data *>(w->data);
-    if (!w->s || w->sw != w->view.w || w->sh != w->view.h) {
-        w->s.reset();
-        widget_create_surface(w);
-        if (!w->s)
-            return;
-    }
+    if (!sgui_leaf_surface(w, w->view.w, w->view.h))
+        return;
     if (w->focused)
         sgui_fill(w->s.get(), nullptr, 146, 76, 10);
     else

@@ -137,12 +137,8 @@ int textedit_key(sgui_widget *w, int keys, int steps)
 void textedit_draw(sgui_widget *w)
 {
     auto *d = static_cast<textedit_data *>(w->data);
-    if (!w->s || w->sw != w->view.w || w->sh != w->view.h) {
-        w->s.reset();
-        widget_create_surface(w);
-        if (!w->s)
-            return;
-    }
+    if (!sgui_leaf_surface(w, w->view.w, w->view.h))
+        return;
     sgui_fill(w->s.get(), nullptr, 48, 48, 48);
     const int font = 0;
     // Keep the cursor in view: shift the text left when it would leave it.

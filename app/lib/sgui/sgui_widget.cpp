@@ -84,18 +84,6 @@ sgui_widget *kind_new(const char *who, sgui_widget *par, int flags, int kind, in
     return x;
 }
 
-// The surface for a leaf's drawing: as large as its view (or sw x sh).
-bool leaf_surface(sgui_widget *w, int sw, int sh)
-{
-    if (!w->s || w->sw != sw || w->sh != sh) {
-        w->s.reset();
-        w->sw = sw;
-        w->sh = sh;
-        widget_create_surface(w);
-    }
-    return (bool)w->s;
-}
-
 void fill_focus_or_colour(sgui_widget *w)
 {
     if (w->focused && w->focusable)
@@ -146,7 +134,7 @@ void label_draw(sgui_widget *w)
         text = (d->selected ? "\u25CF " : "\u25CB ") + text;
     int tw = font_width(d->font, text.c_str());
     bool wide = tw > w->view.w;
-    if (!leaf_surface(w, wide ? tw + w->view.w + 160 : w->view.w, w->view.h))
+    if (!sgui_leaf_surface(w, wide ? tw + w->view.w + 160 : w->view.w, w->view.h))
         return;
     bool button = w->focusable && d->align == FONT_CENTRE && d->text.size() >= 2;
     if (w->focused && w->focusable)
@@ -219,10 +207,23 @@ int radio_key(sgui_widget *w, int keys, int)
     return keys & ~SGUI_KEY_ENTER;
 }
 
+// A label that takes the focus and handles Enter.
+sgui_widget *focusable_label(const char *who, sgui_widget *par, int flags, int w, int h, const char *text, int kind,
+                             sgui_key_fn key)
+{
+    sgui_widget *x = label_new(who, par, flags, w, h, text, 0, kind);
+    if (x == nullptr)
+        return nullptr;
+    x->focusable = 1;
+    x->keymask |= SGUI_KEY_ENTER;
+    x->key = key;
+    return x;
+}
+
 void tab_draw(sgui_widget *w)
 {
     auto *d = data_of<tab_data>(w);
-    if (!leaf_surface(w, w->view.w, w->view.h))
+    if (!sgui_leaf_surface(w, w->view.w, w->view.h))
         return;
     if (d->selected && w->par != nullptr && w->par->focused)
         sgui_fill(w->s.get(), nullptr, 146, 76, 10);
@@ -266,7 +267,7 @@ void tabbar_focus(sgui_widget *bar, int)
 
 void box_draw(sgui_widget *w)
 {
-    if (!leaf_surface(w, w->view.w, w->view.h))
+    if (!sgui_leaf_surface(w, w->view.w, w->view.h))
         return;
     fill_focus_or_colour(w);
     sgui_add_damage(w, 0, 0, INT_MAX, INT_MAX);
@@ -274,7 +275,7 @@ void box_draw(sgui_widget *w)
 
 void separator_draw(sgui_widget *w)
 {
-    if (!leaf_surface(w, w->view.w, w->view.h))
+    if (!sgui_leaf_surface(w, w->view.w, w->view.h))
         return;
     sgui_fill_background(w);
     SDL_Rect line = {4, (Sint16)(w->view.h / 2), (Uint16)std::max(w->view.w - 8, 0), 1};
@@ -284,7 +285,7 @@ void separator_draw(sgui_widget *w)
 
 void scrollbar_draw(sgui_widget *w)
 {
-    if (!leaf_surface(w, w->view.w, w->view.h))
+    if (!sgui_leaf_surface(w, w->view.w, w->view.h))
         return;
     sgui_fill(w->s.get(), nullptr, 30, 30, 30);
     auto *t = static_cast<sgui_widget *>(w->data);
@@ -308,7 +309,7 @@ void scrollbar_draw(sgui_widget *w)
 
 void checkbox_draw(sgui_widget *w)
 {
-    if (!leaf_surface(w, w->view.w, w->view.h))
+    if (!sgui_leaf_surface(w, w->view.w, w->view.h))
         return;
     fill_focus_or_colour(w);
     int size = std::min(15, w->view.h - 4);
@@ -379,7 +380,7 @@ bool anim_decode(SDL_Surface *img)
 void animimage_draw(sgui_widget *w)
 {
     auto *d = data_of<animimage_data>(w);
-    if (!leaf_surface(w, w->view.w, w->view.h))
+    if (!sgui_leaf_surface(w, w->view.w, w->view.h))
         return;
     if (w->anim_due) {
         w->anim_due = 0;
@@ -397,7 +398,7 @@ void animimage_draw(sgui_widget *w)
 void digstate_draw(sgui_widget *w)
 {
     auto *d = data_of<digstate_data>(w);
-    if (!leaf_surface(w, w->view.w, w->view.h))
+    if (!sgui_leaf_surface(w, w->view.w, w->view.h))
         return;
     sgui_fill_background(w);
     font_write(w->s.get(), 2, 14, FONT_LEFT, 5, 0, d->first.c_str());
@@ -408,7 +409,7 @@ void digstate_draw(sgui_widget *w)
 void network_draw(sgui_widget *w)
 {
     auto *d = data_of<network_data>(w);
-    if (!leaf_surface(w, w->view.w, w->view.h))
+    if (!sgui_leaf_surface(w, w->view.w, w->view.h))
         return;
     fill_focus_or_colour(w);
     font_write(w->s.get(), 0, w->focused ? 15 : 14, FONT_LEFT, 5, 0, d->address.c_str());
@@ -453,24 +454,12 @@ sgui_widget *sgui_widget_icon(sgui_widget *par, int flags, int w, int h, const c
 
 sgui_widget *sgui_widget_button(sgui_widget *par, int flags, int w, int h, const char *text)
 {
-    sgui_widget *x = label_new("sgui_widget_button", par, flags, w, h, text, 0, SGUI_KIND_BUTTON);
-    if (x == nullptr)
-        return nullptr;
-    x->focusable = 1;
-    x->keymask |= SGUI_KEY_ENTER;
-    x->key = button_key;
-    return x;
+    return focusable_label("sgui_widget_button", par, flags, w, h, text, SGUI_KIND_BUTTON, button_key);
 }
 
 sgui_widget *sgui_widget_radio(sgui_widget *par, int flags, int w, int h, const char *text)
 {
-    sgui_widget *x = label_new("sgui_widget_radio", par, flags, w, h, text, 0, SGUI_KIND_RADIO);
-    if (x == nullptr)
-        return nullptr;
-    x->focusable = 1;
-    x->keymask |= SGUI_KEY_ENTER;
-    x->key = radio_key;
-    return x;
+    return focusable_label("sgui_widget_radio", par, flags, w, h, text, SGUI_KIND_RADIO, radio_key);
 }
 
 sgui_widget *sgui_widget_tab(sgui_widget *par, int flags, int w, int h, const char *text)
