@@ -599,6 +599,8 @@ void accept_clients(int listen_fd)
         stream_client *c = &clients[client_count];
         *c = stream_client{};
         c->fd = fd;
+        // A new socket has room: the greeting line can leave on its own.
+        c->writable = true;
         c->conn_id = smallest_free_conn_id();
         client_count++;
         pthread_mutex_lock(&command_lock);

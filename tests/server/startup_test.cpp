@@ -53,6 +53,8 @@ TEST(ServerStartup, WithoutFpgaTheServerRunsOnOrdinaryMemory)
         return in.find("\n3,1,2,1\n") != std::string::npos;
     }));
     EXPECT_EQ(in.substr(0, 2), "1\n");
+    // The id line left in a packet of its own, as old clients expect.
+    EXPECT_EQ(server.err().find("can't send conn_id"), std::string::npos) << server.err();
     close(fd);
     EXPECT_TRUE(server.running());
 }

@@ -1,0 +1,82 @@
+#include "app.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "gui/levels.h"
+#include "gui/mainmenu.h"
+#include "network.h"
+#include "platform.h"
+#include "sgui/sgui_event.h"
+#include "sgui/sgui_msgbox.h"
+
+namespace {
+
+std::vector<void (*)()> meter_refresh;
+
+void on_message(const command_arg *a, intptr_t)
+{
+    if (a->text[0] != 0)
+        sgui_message_box(SGUI_MSGBOX_OK, a->text, nullptr, nullptr);
+}
+
+}  // namespace
+
+int app_keyhook(int keys, int, int)
+{
+    if (keys != SGUI_KEY_MUTE_ALL)
+        return keys;
+    char text[256] = "";
+    for (int out = 0; out < 8; out++) {
+        char line[32];
+        snprintf(line, sizeof line, "%d,%d,%d,1\n", 44, network_get_conn_id(), out);
+        snprintf(text + strlen(text), sizeof text - strlen(text), "%s", line);
+    }
+    network_output_command(text);
+    return 0;
+}
+
+void app_add_meter_refresh(void (*refresh)())
+{
+    meter_refresh.push_back(refresh);
+}
+
+int app_start()
+{
+    platform_init();
+    setenv("SDL_NOMOUSE", "1", 1);
+    levels_unit_init();
+    if (sgui_init() != 0)
+        return -1;
+    if (network_init() != 0) {
+        platform_log("network_init() error\n");
+        SDL_Quit();
+        return -1;
+    }
+    sgui_lock();
+    mainmenu_init();
+    network_add_listener(25, on_message, 0);
+    sgui_set_keyhook(app_keyhook);
+    sgui_redraw(1);
+    sgui_unlock();
+    if (network_start() != 0) {
+        platform_log("network_start() error\n");
+        SDL_Quit();
+        return -1;
+    }
+    return 0;
+}
+
+int app_pass()
+{
+    int woke = sgui_poll();
+    if (woke) {
+        sgui_lock();
+        for (auto refresh : meter_refresh)
+            refresh();
+        sgui_unlock();
+    }
+    return woke;
+}
