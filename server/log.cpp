@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <unistd.h>
 
@@ -70,6 +71,7 @@ void log_output(const char *fmt, ...)
 
 void log_assert_fail(const char *expr, const char *file, const char *func)
 {
-    log_error("%s: %s: Assertion `%s' failed.\n", file, func, expr);
+    const char *base = strrchr(file, '/');
+    log_error("%s: %s: assertion \"%s\" failed\n", base ? base + 1 : file, func, expr);
     abort();
 }

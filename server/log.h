@@ -14,6 +14,7 @@ void log_error(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // A progress line on standard output, without prefix.
 void log_output(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// Internal invariants: a failure names the source file and function and stops.
+// Internal invariants: unlike assert() these stay on in release builds. A
+// failure names the source file, the function and the expression, then aborts.
 [[noreturn]] void log_assert_fail(const char *expr, const char *file, const char *func);
-#define MIREL_ASSERT(expr) ((expr) ? (void)0 : log_assert_fail(#expr, __FILE__, __func__))
+#define log_assert(expr) ((expr) ? (void)0 : log_assert_fail(#expr, __FILE__, __func__))

@@ -67,9 +67,11 @@ void design_shelf(dsp_shelf *sh, int which)
         filter_reset(&sh->sec);
 }
 
+// 1 - e^(-1/(t * rate)); in single precision the difference would lose
+// most of its digits for long times.
 float time_coefficient(float ms, float rate)
 {
-    return 1.0f - std::exp(-1.0f / (ms / 1000.0f * rate));
+    return (float)-std::expm1(-1.0 / ((double)ms / 1000.0 * rate));
 }
 
 float clampf(float v, float lo, float hi)
@@ -110,6 +112,7 @@ void init_my_device()
     for (int b = 0; b < SYS_BUSES; b++) {
         dsp_bus &bus = my_device->bus[b];
         bus.dyn = start_dyn();
+        bus.gain = DSP_GAIN_SILENT;  // so the first pass writes every gain word
         bus.group_local = bus.group_net = -1;
         for (auto &s : bus.geq)
             filter_reset_with_response(&s);
@@ -124,6 +127,7 @@ void init_my_device()
             g = -1;
         out.group = o;
         out.dyn = start_dyn();
+        out.group_gain = DSP_GAIN_SILENT;
         for (auto &p : out.peq)
             init_peq(&p);
         init_filters(out.shelf, &out.hpf);
@@ -243,7 +247,7 @@ void update_device_out_peq(int out, int redesign, int band)
     dsp_out &o = my_device->out[out];
     dsp_peq &p = o.peq[band];
     uint32_t row = ROW_OUT_PEQ + 0x100 * (uint32_t)band;
-    MIREL_ASSERT(region3_word(row, out) < 2048);
+    log_assert(region3_word(row, out) < 2048);
     if (redesign)
         filter_peq(&p.sec, p.freq, p.q, p.gain);
     upload(row, out, source(p.sec, (o.eq_flags & EQ_FLAG_PEQ) || p.bypass));
@@ -254,7 +258,7 @@ void update_device_out_shelfeq(int out, int redesign, int shelf)
     dsp_out &o = my_device->out[out];
     dsp_shelf &s = o.shelf[shelf];
     uint32_t row = ROW_OUT_SHELF + 0x100 * (uint32_t)shelf;
-    MIREL_ASSERT(region3_word(row, out) < 2048);
+    log_assert(region3_word(row, out) < 2048);
     if (redesign)
         design_shelf(&s, shelf);
     upload(row, out, source(s.sec, (o.eq_flags & EQ_FLAG_SHELF) || s.bypass));

@@ -26,7 +26,7 @@ constexpr float RATE = 96000.0f;
 // is well above the longest text its pass can write.
 constexpr size_t BUS_PASS_ROOM = 6144;       // per bus, joining-group block included
 constexpr size_t OUT_PASS_ROOM = 4096;       // per output of a group
-constexpr size_t GROUP_REFRESH_ROOM = 24576; // group map and eight group blocks
+constexpr size_t GROUP_REFRESH_ROOM = 18432; // group map and eight group blocks
 constexpr size_t DEVICE_ROOM = 8192;
 constexpr size_t PROJECT_ROOM = 8192;
 

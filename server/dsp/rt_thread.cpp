@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <time.h>
 
 #include "dsp/curves.h"
@@ -187,7 +190,7 @@ void rt_cycle(rt_cycle_state *st)
     rt_info->levels_stream_size = (uint32_t)(p - rt_info->levels_stream);
     if (rt_info->levels_stream_size > LEVELS_STREAM_BUF_SIZE)
         log_error("rt_thread: rt_info->levels_stream_size > LEVELS_STREAM_BUF_SIZE\n");
-    pthread_cond_broadcast(&levels_cond);
+    rt_signal_cycle_end();
     pthread_mutex_unlock(&levels_lock);
 
     if (st->startup_countdown > 0 && --st->startup_countdown == 0)
@@ -200,6 +203,23 @@ void rt_cycle(rt_cycle_state *st)
         pthread_mutex_unlock(&command_lock);
     }
     rt_cycle_counter = rt_cycle_counter + 1;
+}
+
+int rt_cycle_fd()
+{
+    static std::once_flag once;
+    static int fd = -1;
+    std::call_once(once, [] { fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); });
+    return fd;
+}
+
+void rt_signal_cycle_end()
+{
+    pthread_cond_broadcast(&levels_cond);
+    uint64_t one = 1;
+    if (rt_cycle_fd() >= 0 && write(rt_cycle_fd(), &one, sizeof one) < 0) {
+        // The counter is full only if nobody reads it: nothing to wake.
+    }
 }
 
 void start_rt_thread()

@@ -34,6 +34,14 @@ extern pthread_mutex_t command_lock;
 extern pthread_mutex_t levels_lock;
 extern pthread_cond_t levels_cond;
 
+// Ends a cycle for its consumers: wakes the waiters of levels_cond and makes
+// rt_cycle_fd readable (the network thread polls it beside its sockets, so it
+// serves client lines at once and still broadcasts after every cycle).
+// Called with levels_lock held.
+void rt_signal_cycle_end();
+// An eventfd that counts cycle ends; consumers read it to clear it.
+int rt_cycle_fd();
+
 // Process-wide cycle counter: the time base of the output alarm.
 extern volatile uint32_t rt_cycle_counter;
 

@@ -40,6 +40,18 @@ std::string FdCapture::finish()
     return out;
 }
 
+std::string FdCapture::text() const
+{
+    std::string out;
+    if (saved_ < 0)
+        return out;
+    char buf[4096];
+    ssize_t n;
+    for (off_t off = 0; (n = pread(tmp_, buf, sizeof buf, off)) > 0; off += n)
+        out.append(buf, (size_t)n);
+    return out;
+}
+
 std::string strip_log_prefixes(const std::string &text)
 {
     static const std::regex prefix(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} )");

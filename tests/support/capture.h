@@ -8,6 +8,8 @@ public:
     ~FdCapture();
     // Ends the capture and returns what was written.
     std::string finish();
+    // What was written so far; the capture goes on.
+    std::string text() const;
 
 private:
     int fd_, saved_ = -1, tmp_ = -1;
