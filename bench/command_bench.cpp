@@ -58,19 +58,6 @@ const std::vector<std::string> bus_lines = {
     "12,1,5,30,-15",        "113,1,6,20",        "10,1,7,-1",                "2,2,0,-60",
 };
 
-void BM_command_work_bus_mix(benchmark::State &state)
-{
-    root();
-    size_t i = 0;
-    for (auto _ : state) {
-        command_work(bus_lines[i].c_str(), 0);
-        if (++i == bus_lines.size())
-            i = 0;
-    }
-    state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(BM_command_work_bus_mix);
-
 // The same for the output groups and device settings (each group change
 // writes the group's first output and syncs the rest of the group).
 const std::vector<std::string> group_lines = {
@@ -80,18 +67,20 @@ const std::vector<std::string> group_lines = {
     "27,2,1",               "62,1,0",                   "40,1,7,-1",          "38,2,0,-60",
 };
 
-void BM_command_work_group_mix(benchmark::State &state)
+// One line after another of a mix, round and round.
+void BM_command_work(benchmark::State &state, const std::vector<std::string> *lines)
 {
     root();
     size_t i = 0;
     for (auto _ : state) {
-        command_work(group_lines[i].c_str(), 0);
-        if (++i == group_lines.size())
+        command_work((*lines)[i].c_str(), 0);
+        if (++i == lines->size())
             i = 0;
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_command_work_group_mix);
+BENCHMARK_CAPTURE(BM_command_work, bus_mix, &bus_lines);
+BENCHMARK_CAPTURE(BM_command_work, group_mix, &group_lines);
 
 void BM_full_dump(benchmark::State &state)
 {

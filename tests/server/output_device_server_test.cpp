@@ -5,13 +5,11 @@
 
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
 
 #include "dsp/dsp_lowlevel.h"
 #include "stream_harness.h"
+#include "support/fpga_view.h"
 #include "support/process.h"
 #include "support/sim_root.h"
 #include "wlan.h"
@@ -48,33 +46,6 @@ struct Client {
     }
 };
 
-// Reads the window file as another process would.
-struct Window {
-    const uint8_t *p = nullptr;
-    explicit Window(const std::string &path)
-    {
-        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return;
-        void *m = mmap(nullptr, FPGA_WINDOW_SIZE, PROT_READ, MAP_SHARED, fd, 0);
-        close(fd);
-        if (m != MAP_FAILED)
-            p = (const uint8_t *)m;
-    }
-    ~Window()
-    {
-        if (p != nullptr)
-            munmap(const_cast<uint8_t *>(p), FPGA_WINDOW_SIZE);
-    }
-    template <class T>
-    T at(uint32_t off) const
-    {
-        T v;
-        memcpy(&v, p + off, sizeof v);
-        return v;
-    }
-};
-
 TEST(OutputDeviceServer, OutputGroupSettingsLandWhereTheFpgaReadsThem)
 {
     SimRoot root;
@@ -84,8 +55,8 @@ TEST(OutputDeviceServer, OutputGroupSettingsLandWhereTheFpgaReadsThem)
     ASSERT_GT(c.id, 0);
     ASSERT_TRUE(c.sock.expect("\n98,0\n", 5s));  // the end of the full dump
 
-    Window fpga(root.path("/dev/fpgabus"));
-    ASSERT_NE(fpga.p, nullptr);
+    FpgaView fpga(root.path("/dev/fpgabus"));
+    ASSERT_TRUE(fpga.ok());
     c.command(44, "3,0");
     c.command(38, "3,-6");
     c.command(43, "3,10");  // metres
@@ -96,23 +67,23 @@ TEST(OutputDeviceServer, OutputGroupSettingsLandWhereTheFpgaReadsThem)
 
     // Gain word of output 3's dynamics block, its delay in samples and its source bus.
     float want_gain = dsp_gain_word(-6.0f, 0);
-    EXPECT_TRUE(wait_until([&] { return fpga.at<float>(dsp_dyn_out(3) + 4 * 14) == want_gain; }));
-    EXPECT_NEAR(fpga.at<float>(dsp_dyn_out(3) + 4 * 14), 0.501, 0.001);
-    EXPECT_EQ(fpga.at<uint16_t>(FPGA_OUT_DELAY + 2 * 3), 2795);  // 10 m at 343.42 m/s, 96 kHz
-    EXPECT_EQ(fpga.at<uint8_t>(FPGA_SOURCE_BUS + 3), 5);
-    EXPECT_EQ(fpga.at<uint8_t>(FPGA_SOURCE_BUS + 2), 0);  // every output starts on bus 0
+    EXPECT_TRUE(wait_until([&] { return fpga.f32(dsp_dyn_out(3) + 4 * 14) == want_gain; }));
+    EXPECT_NEAR(fpga.f32(dsp_dyn_out(3) + 4 * 14), 0.501, 0.001);
+    EXPECT_EQ(fpga.u16(FPGA_OUT_DELAY + 2 * 3), 2795);  // 10 m at 343.42 m/s, 96 kHz
+    EXPECT_EQ(fpga.u8(FPGA_SOURCE_BUS + 3), 5);
+    EXPECT_EQ(fpga.u8(FPGA_SOURCE_BUS + 2), 0);  // every output starts on bus 0
 
     // A rejected value is one diagnostic line and no report.
     c.command(43, "3,157");
     ASSERT_TRUE(server.wait_err("system_out_group_set_delay: delay out of range (meter)\n"));
-    EXPECT_EQ(fpga.at<uint16_t>(FPGA_OUT_DELAY + 2 * 3), 2795);
+    EXPECT_EQ(fpga.u16(FPGA_OUT_DELAY + 2 * 3), 2795);
 
     // The alarm silences every output at once and ends by itself.
     c.command(44, "-1,1");
     EXPECT_TRUE(c.expect_line("123,0,ALARM"));
-    EXPECT_NE(fpga.at<float>(dsp_dyn_out(3) + 4 * 14), want_gain);
+    EXPECT_NE(fpga.f32(dsp_dyn_out(3) + 4 * 14), want_gain);
     EXPECT_TRUE(c.sock.expect("\n123,0,\n", 10s));
-    EXPECT_TRUE(wait_until([&] { return fpga.at<float>(dsp_dyn_out(3) + 4 * 14) == want_gain; }));
+    EXPECT_TRUE(wait_until([&] { return fpga.f32(dsp_dyn_out(3) + 4 * 14) == want_gain; }));
 }
 
 TEST(OutputDeviceServer, WlanPassphraseSurvivesARestart)

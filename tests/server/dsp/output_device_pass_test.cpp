@@ -2,56 +2,27 @@
 // lines run under the command lock as a client link runs them, real-time
 // cycles driven by the test, the FPGA window read from outside through a
 // second mapping of DIR/dev/fpgabus.
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include "command.h"
 #include "dsp/dsp_lowlevel.h"
 #include "dsp/rt_thread.h"
 #include "server/server_state.h"
+#include "support/fpga_view.h"
 #include "system_out.h"
 #include "system_sys.h"
 #include "wlan.h"
 
 namespace {
 
-// The FPGA window as an outside reader sees it.
-class FpgaView {
-public:
-    explicit FpgaView(const std::string &path)
-    {
-        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            void *p = mmap(nullptr, FPGA_WINDOW_SIZE, PROT_READ, MAP_SHARED, fd, 0);
-            close(fd);
-            if (p != MAP_FAILED)
-                base_ = (const uint8_t *)p;
-        }
-    }
-    ~FpgaView()
-    {
-        if (base_ != nullptr)
-            munmap(const_cast<uint8_t *>(base_), FPGA_WINDOW_SIZE);
-    }
-    bool ok() const { return base_ != nullptr; }
-    float f32(uint32_t off) const { return get<float>(off); }
-    uint16_t u16(uint32_t off) const { return get<uint16_t>(off); }
-    uint8_t u8(uint32_t off) const { return base_[off]; }
-    // Word 14 of output o's dynamics block: its gain with polarity.
-    float out_gain(int o) const { return f32(dsp_dyn_out(o) + 4 * 14); }
-    uint16_t out_delay(int o) const { return u16(FPGA_OUT_DELAY + 2 * (uint32_t)o); }
+// Word 14 of output o's dynamics block (its gain with polarity), and its delay in samples.
+float out_gain(const FpgaView &v, int o)
+{
+    return v.f32(dsp_dyn_out(o) + 4 * 14);
+}
 
-private:
-    template <class T>
-    T get(uint32_t off) const
-    {
-        T v;
-        memcpy(&v, base_ + off, sizeof v);
-        return v;
-    }
-    const uint8_t *base_ = nullptr;
-};
+uint16_t out_delay(const FpgaView &v, int o)
+{
+    return v.u16(FPGA_OUT_DELAY + 2 * (uint32_t)o);
+}
 
 size_t count_prefix(const std::vector<std::string> &lines, const std::string &prefix)
 {
@@ -145,14 +116,14 @@ TEST_F(DevicePass, GroupValuesLandInTheWindowForEveryOutputOfTheGroup)
         int o = 2 + i;
         SCOPED_TRACE(o);
         // Group gain plus the way's gain, inverted by the group's phase.
-        EXPECT_EQ(fpga.out_gain(o), dsp_gain_word(-6.0f - (float)i, 1));
-        EXPECT_LT(fpga.out_gain(o), -0.3f);
+        EXPECT_EQ(out_gain(fpga, o), dsp_gain_word(-6.0f - (float)i, 1));
+        EXPECT_LT(out_gain(fpga, o), -0.3f);
         // 10 m at 343.42 m/s: round(29.1188 ms x 96).
-        EXPECT_EQ(fpga.out_delay(o), 2795);
+        EXPECT_EQ(out_delay(fpga, o), 2795);
         EXPECT_EQ(fpga.u8(FPGA_SOURCE_BUS + (uint32_t)o), 5);
     }
     // Outputs of other groups keep theirs.
-    EXPECT_EQ(fpga.out_delay(1), 0);
+    EXPECT_EQ(out_delay(fpga, 1), 0);
     EXPECT_EQ(fpga.u8(FPGA_SOURCE_BUS + 1), 0);
     EXPECT_EQ(fpga.u8(FPGA_SOURCE_BUS + 5), 0);
 
@@ -177,12 +148,12 @@ TEST_F(DevicePass, AlarmMutesAtOnceAndARepeatExtendsIt)
     ASSERT_TRUE(fpga.ok());
     command("44,1,1,0");
     cycle();
-    ASSERT_EQ(fpga.out_gain(1), 1.0f);
+    ASSERT_EQ(out_gain(fpga, 1), 1.0f);
 
     EXPECT_EQ(command("44,5,-1,1"), "");
     // Written by the command itself, before any cycle.
     for (int o = 0; o < SYS_OUTPUTS; o++)
-        EXPECT_EQ(fpga.out_gain(o), dsp_gain_word(DSP_GAIN_SILENT, 0)) << o;
+        EXPECT_EQ(out_gain(fpga, o), dsp_gain_word(DSP_GAIN_SILENT, 0)) << o;
     EXPECT_EQ(my_sys->out[1].mute, 0);  // the stored mutes stay
 
     std::vector<std::string> l = cycle_lines();
@@ -195,7 +166,7 @@ TEST_F(DevicePass, AlarmMutesAtOnceAndARepeatExtendsIt)
     // A change while the alarm runs is reported but stays silent.
     command("38,1,1,-3");
     EXPECT_TRUE(has_line(cycle_lines(), "38,1,1,-3.0"));
-    EXPECT_EQ(fpga.out_gain(1), dsp_gain_word(DSP_GAIN_SILENT, 0));
+    EXPECT_EQ(out_gain(fpga, 1), dsp_gain_word(DSP_GAIN_SILENT, 0));
 
     // 40 cycles on, the alarm is repeated: it lasts 80 cycles from then.
     for (int i = 2; i <= 40; i++)
@@ -207,8 +178,8 @@ TEST_F(DevicePass, AlarmMutesAtOnceAndARepeatExtendsIt)
     l = cycle_lines();
     EXPECT_TRUE(has_line(l, "123,0,"));
     // Every output gets its own gain back.
-    EXPECT_EQ(fpga.out_gain(1), dsp_gain_word(-3.0f, 0));
-    EXPECT_EQ(fpga.out_gain(0), dsp_gain_word(DSP_GAIN_SILENT, 0));  // muted all along
+    EXPECT_EQ(out_gain(fpga, 1), dsp_gain_word(-3.0f, 0));
+    EXPECT_EQ(out_gain(fpga, 0), dsp_gain_word(DSP_GAIN_SILENT, 0));  // muted all along
     EXPECT_EQ(my_device->alarm_active, 0);
 }
 
@@ -288,7 +259,7 @@ TEST_F(DevicePass, DelayUnitChangeReachesTheWindow)
     command("43,3,2,60");  // more than the longest delay at 293.15 K: refused
     command("43,3,2,50");
     cycle();
-    ASSERT_EQ(fpga.out_delay(2), 13977);  // round(50 m x 2.911886 ms/m x 96)
+    ASSERT_EQ(out_delay(fpga, 2), 13977);  // round(50 m x 2.911886 ms/m x 96)
 
     // 60 m, as an older file might hold: the unit change holds it at the limit.
     my_sys->out[2].delay_m = my_sys->out[3].delay_m = my_sys->out[4].delay_m = 60.0f;
@@ -299,7 +270,7 @@ TEST_F(DevicePass, DelayUnitChangeReachesTheWindow)
     EXPECT_TRUE(has_line(l, "50,0,2,156.67"));
     EXPECT_EQ(count_prefix(l, "23,"), 0u);
     for (int o : {2, 3, 4})
-        EXPECT_EQ(fpga.out_delay(o), 15040) << o;  // 156.67 ms x 96
+        EXPECT_EQ(out_delay(fpga, o), 15040) << o;  // 156.67 ms x 96
 
     // Feet: the reports follow the unit.
     command("23,3,1,293.15");
@@ -312,7 +283,7 @@ TEST_F(DevicePass, DelayUnitChangeReachesTheWindow)
     EXPECT_TRUE(has_line(l, "23,3,0,303.15,54.74,0.00"));
     EXPECT_TRUE(has_line(l, "43,0,2,53.80"));
     EXPECT_TRUE(has_line(l, "50,0,2,153.99"));
-    EXPECT_EQ(fpga.out_delay(4), 14783);
+    EXPECT_EQ(out_delay(fpga, 4), 14783);
 }
 
 }  // namespace
