@@ -1,4 +1,5 @@
-// Command lines through command_work, and the full dump a new client gets.
+// Command lines through command_work (bus, group and device mixes), and the
+// full dump a new client gets.
 //   build/hw2/bench/command_bench
 #include <benchmark/benchmark.h>
 
@@ -57,18 +58,29 @@ const std::vector<std::string> bus_lines = {
     "12,1,5,30,-15",        "113,1,6,20",        "10,1,7,-1",                "2,2,0,-60",
 };
 
-void BM_command_work_bus_mix(benchmark::State &state)
+// The same for the output groups and device settings (each group change
+// writes the group's first output and syncs the rest of the group).
+const std::vector<std::string> group_lines = {
+    "38,1,0,-3.5",          "45,1,2,3,1250,2.5,-4.5,0", "37,2,4,0",           "46,1,5,1,8000,3,0",
+    "47,2,6,120,2,0",       "43,1,7,12.5",              "35,2,1,Main%20Left", "42,1,3,4",
+    "44,1,2,1",             "49,2,4,2048",              "39,1,5,1",           "24,1,6,26,100",
+    "27,2,1",               "62,1,0",                   "40,1,7,-1",          "38,2,0,-60",
+};
+
+// One line after another of a mix, round and round.
+void BM_command_work(benchmark::State &state, const std::vector<std::string> *lines)
 {
     root();
     size_t i = 0;
     for (auto _ : state) {
-        command_work(bus_lines[i].c_str(), 0);
-        if (++i == bus_lines.size())
+        command_work((*lines)[i].c_str(), 0);
+        if (++i == lines->size())
             i = 0;
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_command_work_bus_mix);
+BENCHMARK_CAPTURE(BM_command_work, bus_mix, &bus_lines);
+BENCHMARK_CAPTURE(BM_command_work, group_mix, &group_lines);
 
 void BM_full_dump(benchmark::State &state)
 {

@@ -5,6 +5,8 @@
 
 #include "log.h"
 #include "system_bus.h"
+#include "system_out.h"
+#include "system_sys.h"
 
 namespace {
 
@@ -27,40 +29,114 @@ bool complete(int converted, int wanted, const char *line)
     return false;
 }
 
-// "%d,%d": bus, integer value with a range check of its own.
+// "%d,%d": bus or group, integer value with a range check of its own.
 template <void (*op)(int, int, int)>
-void entry_bus_int(int conn, const char *line)
+void entry_index_int(int conn, const char *line)
 {
-    int bus = ARG_NONE, v = ARG_NONE;
-    sscanf(line, "%*d,%*d,%d,%d", &bus, &v);
-    op(conn, bus, v);
+    int index = ARG_NONE, v = ARG_NONE;
+    sscanf(line, "%*d,%*d,%d,%d", &index, &v);
+    op(conn, index, v);
 }
 
-// "%d,%d": bus, integer value that any number is valid for.
+// "%d,%d": bus or group, integer value that a missing argument must not
+// become (masks, flags, or link groups where -1 means none).
 template <void (*op)(int, int, int)>
-void entry_bus_word(int conn, const char *line)
+void entry_index_word(int conn, const char *line)
 {
-    int bus = ARG_NONE, v = ARG_NONE;
-    if (complete(sscanf(line, "%*d,%*d,%d,%d", &bus, &v), 2, line))
-        op(conn, bus, v);
+    int index = ARG_NONE, v = ARG_NONE;
+    if (complete(sscanf(line, "%*d,%*d,%d,%d", &index, &v), 2, line))
+        op(conn, index, v);
 }
 
-// "%d,%f": bus, real value.
+// "%d,%f": bus or group, real value.
 template <void (*op)(int, int, float)>
-void entry_bus_float(int conn, const char *line)
+void entry_index_float(int conn, const char *line)
 {
-    int bus = ARG_NONE;
+    int index = ARG_NONE;
     float v = NAN;
-    sscanf(line, "%*d,%*d,%d,%f", &bus, &v);
-    op(conn, bus, v);
+    sscanf(line, "%*d,%*d,%d,%f", &index, &v);
+    op(conn, index, v);
 }
 
-void entry_bus_label(int conn, const char *line)
+// "%d": one integer with a range check of its own (-1 when missing).
+template <void (*op)(int, int)>
+void entry_int(int conn, const char *line)
 {
-    int bus = ARG_NONE;
+    int v = ARG_NONE;
+    sscanf(line, "%*d,%*d,%d", &v);
+    op(conn, v);
+}
+
+// "%d": one integer that a missing argument must not become.
+template <void (*op)(int, int)>
+void entry_word(int conn, const char *line)
+{
+    int v = ARG_NONE;
+    if (complete(sscanf(line, "%*d,%*d,%d", &v), 1, line))
+        op(conn, v);
+}
+
+// "%d,%201s": bus or group, label (empty when missing).
+template <void (*op)(int, int, const char *)>
+void entry_index_label(int conn, const char *line)
+{
+    int index = ARG_NONE;
     command_text[0] = 0;
-    sscanf(line, "%*d,%*d,%d,%201s", &bus, command_text);
-    system_bus_set_label(conn, bus, command_text);
+    sscanf(line, "%*d,%*d,%d,%201s", &index, command_text);
+    op(conn, index, command_text);
+}
+
+// "%d,%d,%f,%f,%f,%d": bus or group, band, freq, q, gain, bypass.
+template <void (*op)(int, int, int, float, float, float, int)>
+void entry_peq(int conn, const char *line)
+{
+    int index = ARG_NONE, band = ARG_NONE, bypass = ARG_NONE;
+    float freq = NAN, q = NAN, gain = NAN;
+    int n = sscanf(line, "%*d,%*d,%d,%d,%f,%f,%f,%d", &index, &band, &freq, &q, &gain, &bypass);
+    if (complete(n, 6, line))
+        op(conn, index, band, freq, q, gain, bypass);
+}
+
+// "%d,%d,%f,%f,%d": bus or group, shelf, freq, gain, bypass.
+template <void (*op)(int, int, int, float, float, int)>
+void entry_shelf(int conn, const char *line)
+{
+    int index = ARG_NONE, shelf = ARG_NONE, bypass = ARG_NONE;
+    float freq = NAN, gain = NAN;
+    int n = sscanf(line, "%*d,%*d,%d,%d,%f,%f,%d", &index, &shelf, &freq, &gain, &bypass);
+    if (complete(n, 5, line))
+        op(conn, index, shelf, freq, gain, bypass);
+}
+
+// "%d,%f,%d,%d": bus or group, freq, type, bypass.
+template <void (*op)(int, int, float, int, int)>
+void entry_hpf(int conn, const char *line)
+{
+    int index = ARG_NONE, kind = ARG_NONE, bypass = ARG_NONE;
+    float freq = NAN;
+    int n = sscanf(line, "%*d,%*d,%d,%f,%d,%d", &index, &freq, &kind, &bypass);
+    if (complete(n, 4, line))
+        op(conn, index, freq, kind, bypass);
+}
+
+// "%d,%f": bus or group, delay in the current unit.
+template <void (*op)(int, int, float, int)>
+void entry_delay(int conn, const char *line)
+{
+    int index = ARG_NONE;
+    float value = NAN;
+    sscanf(line, "%*d,%*d,%d,%f", &index, &value);
+    op(conn, index, value, 0);
+}
+
+// "%d,%d,%u": target, source, flags.
+template <void (*op)(int, int, int, uint32_t)>
+void entry_copy(int conn, const char *line)
+{
+    int dst = ARG_NONE, src = ARG_NONE;
+    unsigned flags = 0;
+    if (complete(sscanf(line, "%*d,%*d,%d,%d,%u", &dst, &src, &flags), 3, line))
+        op(conn, dst, src, flags);
 }
 
 void entry_bus_geq(int conn, const char *line)
@@ -78,49 +154,6 @@ void entry_bus_geq_reset(int conn, const char *line)
     system_bus_geq_reset(conn, bus);
 }
 
-void entry_bus_peq(int conn, const char *line)
-{
-    int bus = ARG_NONE, band = ARG_NONE, bypass = ARG_NONE;
-    float freq = NAN, q = NAN, gain = NAN;
-    int n = sscanf(line, "%*d,%*d,%d,%d,%f,%f,%f,%d", &bus, &band, &freq, &q, &gain, &bypass);
-    if (complete(n, 6, line))
-        system_bus_set_peq(conn, bus, band, freq, q, gain, bypass);
-}
-
-void entry_bus_shelf(int conn, const char *line)
-{
-    int bus = ARG_NONE, shelf = ARG_NONE, bypass = ARG_NONE;
-    float freq = NAN, gain = NAN;
-    int n = sscanf(line, "%*d,%*d,%d,%d,%f,%f,%d", &bus, &shelf, &freq, &gain, &bypass);
-    if (complete(n, 5, line))
-        system_bus_set_shelf(conn, bus, shelf, freq, gain, bypass);
-}
-
-void entry_bus_hpf(int conn, const char *line)
-{
-    int bus = ARG_NONE, kind = ARG_NONE, bypass = ARG_NONE;
-    float freq = NAN;
-    int n = sscanf(line, "%*d,%*d,%d,%f,%d,%d", &bus, &freq, &kind, &bypass);
-    if (complete(n, 4, line))
-        system_bus_set_hpf(conn, bus, freq, kind, bypass);
-}
-
-void entry_bus_delay(int conn, const char *line)
-{
-    int bus = ARG_NONE;
-    float value = NAN;
-    sscanf(line, "%*d,%*d,%d,%f", &bus, &value);
-    system_bus_set_delay(conn, bus, value, 0);
-}
-
-void entry_bus_copy(int conn, const char *line)
-{
-    int dst = ARG_NONE, src = ARG_NONE;
-    unsigned flags = 0;
-    if (complete(sscanf(line, "%*d,%*d,%d,%d,%u", &dst, &src, &flags), 3, line))
-        system_bus_copy(conn, dst, src, flags);
-}
-
 void entry_bus_geq_ibt(int conn, const char *line)
 {
     int bus = ARG_NONE;
@@ -129,36 +162,101 @@ void entry_bus_geq_ibt(int conn, const char *line)
     system_bus_set_geq_ibt(conn, bus, plus, minus);
 }
 
+void entry_network(int conn, const char *line)
+{
+    int ignored = ARG_NONE, mode = ARG_NONE, bits = ARG_NONE;
+    int ip[4] = {ARG_NONE, ARG_NONE, ARG_NONE, ARG_NONE};
+    int gw[4] = {ARG_NONE, ARG_NONE, ARG_NONE, ARG_NONE};
+    int n = sscanf(line, "%*d,%*d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d", &ignored, &mode, &ip[0], &ip[1], &ip[2], &ip[3],
+                   &bits, &gw[0], &gw[1], &gw[2], &gw[3]);
+    if (complete(n, 11, line))
+        system_net_set_network(conn, ignored, mode, ip, bits, gw);
+}
+
+void entry_device_name(int conn, const char *line)
+{
+    command_text[0] = 0;
+    sscanf(line, "%*d,%*d,%201s", command_text);
+    system_sys_device_name(conn, command_text);
+}
+
+void entry_amplifiers(int conn, const char *line)
+{
+    int o = ARG_NONE, gain = ARG_NONE, peak = ARG_NONE;
+    sscanf(line, "%*d,%*d,%d,%d,%d", &o, &gain, &peak);
+    system_misc_set_amplifiers(conn, o, gain, peak);
+}
+
+void entry_ply_volume(int conn, const char *line)
+{
+    float gain = NAN;
+    sscanf(line, "%*d,%*d,%f", &gain);
+    system_ply_volume(conn, gain);
+}
+
+void entry_wlan_passphrase(int conn, const char *line)
+{
+    command_text[0] = 0;
+    sscanf(line, "%*d,%*d,%257s", command_text);
+    system_sys_wlan_passphrase(conn, command_text);
+}
+
 // Accepted for compatibility with older clients; they mean nothing here.
 void entry_ignored(int, const char *) {}
 
 constexpr std::array<command_fn, COMMAND_COUNT> command_table()
 {
     std::array<command_fn, COMMAND_COUNT> t{};
-    t[1] = entry_bus_int<system_bus_set_mute>;
-    t[2] = entry_bus_float<system_bus_set_gain>;
-    t[3] = entry_bus_int<system_bus_set_phase>;
-    t[4] = entry_bus_float<system_bus_set_comp_thres>;
-    t[5] = entry_bus_float<system_bus_set_comp_ratio>;
-    t[6] = entry_bus_float<system_bus_set_comp_knee>;
-    t[7] = entry_bus_float<system_bus_set_peak_overshoot>;
-    t[8] = entry_bus_word<system_bus_set_patch>;
-    t[9] = entry_bus_label;
-    t[10] = entry_bus_int<system_bus_set_group_local>;
-    t[11] = entry_bus_int<system_bus_set_group_net>;
+    t[1] = entry_index_int<system_bus_set_mute>;
+    t[2] = entry_index_float<system_bus_set_gain>;
+    t[3] = entry_index_int<system_bus_set_phase>;
+    t[4] = entry_index_float<system_bus_set_comp_thres>;
+    t[5] = entry_index_float<system_bus_set_comp_ratio>;
+    t[6] = entry_index_float<system_bus_set_comp_knee>;
+    t[7] = entry_index_float<system_bus_set_peak_overshoot>;
+    t[8] = entry_index_word<system_bus_set_patch>;
+    t[9] = entry_index_label<system_bus_set_label>;
+    t[10] = entry_index_int<system_bus_set_group_local>;
+    t[11] = entry_index_int<system_bus_set_group_net>;
     t[12] = entry_bus_geq;
-    t[14] = entry_bus_word<system_bus_set_eq_flags>;
+    t[14] = entry_index_word<system_bus_set_eq_flags>;
     t[15] = entry_bus_geq_reset;
-    t[16] = entry_bus_peq;
-    t[17] = entry_bus_shelf;
-    t[18] = entry_bus_hpf;
-    t[60] = entry_bus_delay;
+    t[16] = entry_peq<system_bus_set_peq>;
+    t[17] = entry_shelf<system_bus_set_shelf>;
+    t[18] = entry_hpf<system_bus_set_hpf>;
+    t[20] = entry_word<system_sys_service_mode>;
+    t[21] = entry_network;
+    t[22] = entry_device_name;
+    t[23] = entry_index_float<system_misc_set_delayunit>;
+    t[24] = entry_amplifiers;
+    t[26] = entry_int<system_sys_firmware_update>;
+    t[27] = entry_int<system_sys_keylock>;
+    t[35] = entry_index_label<system_out_group_label>;
+    t[37] = entry_index_int<system_out_group_set_mute>;
+    t[38] = entry_index_float<system_out_group_set_gain>;
+    t[39] = entry_index_int<system_out_group_set_phase>;
+    t[40] = entry_index_word<system_out_group_set_grp_local>;
+    t[41] = entry_index_word<system_out_group_set_grp_net>;
+    t[42] = entry_index_int<system_out_group_set_input>;
+    t[43] = entry_delay<system_out_group_set_delay>;
+    t[44] = entry_index_int<system_out_set_mute>;
+    t[45] = entry_peq<system_out_group_set_peq>;
+    t[46] = entry_shelf<system_out_group_set_shelf>;
+    t[47] = entry_hpf<system_out_group_set_hpf>;
+    t[49] = entry_index_word<system_out_group_set_eq_flags>;
+    t[60] = entry_delay<system_bus_set_delay>;
+    t[62] = entry_int<system_sys_flags>;
+    t[63] = entry_int<system_sys_digitalmode>;
     t[83] = entry_ignored;
     t[84] = entry_ignored;
-    t[113] = entry_bus_float<system_bus_set_comp_attack>;
-    t[114] = entry_bus_float<system_bus_set_comp_release>;
-    t[115] = entry_bus_float<system_bus_set_peak_release>;
-    t[120] = entry_bus_copy;
+    t[85] = entry_int<system_ply_seek>;
+    t[86] = entry_ply_volume;
+    t[112] = entry_wlan_passphrase;
+    t[113] = entry_index_float<system_bus_set_comp_attack>;
+    t[114] = entry_index_float<system_bus_set_comp_release>;
+    t[115] = entry_index_float<system_bus_set_peak_release>;
+    t[120] = entry_copy<system_bus_copy>;
+    t[121] = entry_copy<system_out_group_copy>;
     t[124] = entry_bus_geq_ibt;
     t[125] = entry_ignored;
     return t;

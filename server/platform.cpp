@@ -214,3 +214,31 @@ pid_t platform_spawn(const char *const argv[])
     }
     return pid;
 }
+
+size_t platform_read_fd(int fd, void *buf, size_t size)
+{
+    size_t got = 0;
+    while (got < size) {
+        ssize_t r = read(fd, (char *)buf + got, size - got);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        got += (size_t)r;
+    }
+    return got;
+}
+
+size_t platform_write_fd(int fd, const void *buf, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        ssize_t w = write(fd, (const char *)buf + done, size - done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            break;
+        done += (size_t)w;
+    }
+    return done;
+}

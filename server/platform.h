@@ -34,3 +34,10 @@ int platform_read(char *out, size_t size, const char *fmt, ...) __attribute__((f
 // Starts a tool in the background without a shell (argv[0] is the tool's
 // name, looked up in PATH with the tool folder first); returns its pid or -1.
 pid_t platform_spawn(const char *const argv[]);
+
+// Reads until size bytes, the end of the file or an error (EINTR retried);
+// returns the bytes read.
+size_t platform_read_fd(int fd, void *buf, size_t size);
+// Writes all size bytes unless an error stops it (EINTR retried); returns
+// the bytes written.
+size_t platform_write_fd(int fd, const void *buf, size_t size);

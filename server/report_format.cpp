@@ -9,11 +9,9 @@
 #include "report_source.h"
 #include "system.h"
 #include "system_bus.h"
+#include "system_out.h"
 
 namespace {
-
-// The longest output delay, 156.66666626930237 ms (the float nearest 156.66667).
-constexpr float OUT_DELAY_MAX_MS = 156.66667f;
 
 // The text fields of the record hold at most their size less one byte; a
 // record from a damaged file may lack the NUL, so never read past the field.
@@ -476,7 +474,7 @@ void report_format_delay_settings(report_writer *w, int c)
 {
     int unit = my_sys->delay_unit;
     report_format_append(w, "%d,%d,%d,%1.2f,%1.2f,%1.2f\n", 23, c, unit, my_sys->temperature,
-                         system_delay_limit_in_unit(OUT_DELAY_MAX_MS, unit),
+                         system_delay_limit_in_unit(SYSTEM_OUT_DELAY_MAX_MS, unit),
                          system_delay_limit_in_unit(SYSTEM_BUS_DELAY_MAX_MS, unit));
 }
 

@@ -11,6 +11,7 @@
 #include "log.h"
 #include "platform.h"
 #include "system.h"
+#include "wlan.h"
 
 namespace {
 
@@ -69,7 +70,7 @@ float report_source_out_delay_applied(int out)
     return my_device != nullptr ? dsp_out_delay_applied(out) : my_sys->out[out].delay_ms;
 }
 
-// ---- network: the configured address, no access point ----
+// ---- network: the configured address, no access point yet; the stored passphrase ----
 
 uint32_t report_source_iface_address()
 {
@@ -85,7 +86,10 @@ bool report_source_ap_running()
 
 const char *report_source_wlan_passphrase()
 {
-    return "";
+    // Callers hold the command lock, so one buffer serves them all.
+    static std::string current;
+    current = wlan_passphrase();
+    return current.c_str();
 }
 
 // ---- device identity ----

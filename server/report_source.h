@@ -2,10 +2,9 @@
 // mirror, the network layer and the database own, and the device identity
 // for the version lines.
 //
-// Until the DSP engine, the network layer and the database are built, the
-// mirror, network and database answers below are stand-ins that describe a
-// device with nothing applied yet and no database open: flat curves, the
-// record's own delays, the configured address, no passphrase, no rows.
+// Until the network layer and the database are built, their answers below
+// are stand-ins that describe a device with no access point and no database
+// open: the configured address, no rows. The passphrase is the stored one.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -22,7 +21,7 @@ float report_source_out_delay_applied(int out);  // ms
 // ---- network ----
 uint32_t report_source_iface_address();  // most significant octet first
 bool report_source_ap_running();
-const char *report_source_wlan_passphrase();  // percent-encoded
+const char *report_source_wlan_passphrase();  // percent-encoded, made up when there is none
 
 // ---- device identity (real) ----
 // "uname -sr" is cut at this many bytes before it is percent-encoded.

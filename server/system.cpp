@@ -1,6 +1,5 @@
 #include "system.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,14 +89,7 @@ void defaults_output(sys_output *o, int i)
     o->group_local = -1;
     o->group_net = -1;
     o->group_lsp = i;
-    o->lsp.ways = 1;
-    o->lsp.locked = SYS_LSP_DIRECT_LOCK;
-    copy_label(o->lsp.label, SYS_LSP_DIRECT_LABEL);
-    for (auto &r : o->way.sections)
-        filter_record_reset(&r);
-    o->way.rms_time = 35.0f;
-    o->way.attack = 10.0f;
-    o->way.release = 60.0f;
+    system_default_preset(o);
     o->mute = 1;
 }
 
@@ -121,15 +113,7 @@ void terminate_texts(sys_file *s)
 bool load_from(int fd)
 {
     memset(my_fileloadbuf, 0, SYS_FILE_BYTES);
-    size_t got = 0;
-    while (got < SYS_FILE_BYTES) {
-        ssize_t r = read(fd, my_fileloadbuf + got, SYS_FILE_BYTES - got);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            break;
-        got += (size_t)r;
-    }
+    size_t got = platform_read_fd(fd, my_fileloadbuf, SYS_FILE_BYTES);
     size_t len = got;
     if (get_u32(my_fileloadbuf + 4) == 102)
         len = system_converter_102(my_fileloadbuf, got);
@@ -182,6 +166,25 @@ int system_device_number()
     if (device_mac(mac) != 0)
         return 0;
     return mac[4] * 256 + mac[5];
+}
+
+void device_default_name(char *buf, size_t size)
+{
+    snprintf(buf, size, "KARU8-%d", system_device_number());
+}
+
+void system_default_preset(sys_output *o)
+{
+    memset(&o->lsp, 0, sizeof o->lsp);
+    o->lsp.ways = 1;
+    o->lsp.locked = SYS_LSP_DIRECT_LOCK;
+    copy_label(o->lsp.label, SYS_LSP_DIRECT_LABEL);
+    memset(&o->way, 0, sizeof o->way);
+    for (auto &r : o->way.sections)
+        filter_record_reset(&r);
+    o->way.rms_time = 35.0f;
+    o->way.attack = 10.0f;
+    o->way.release = 60.0f;
 }
 
 void system_defaults(sys_file *s)
@@ -276,17 +279,7 @@ void system_save_state()
     std::string backup = platform_path(SYS_FILE_BACKUP);
     rename(current.c_str(), backup.c_str());
     int fd = open(current.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0777);
-    size_t written = 0;
-    if (fd >= 0) {
-        while (written < SYS_FILE_BYTES) {
-            ssize_t w = write(fd, my_filesavebuf + written, SYS_FILE_BYTES - written);
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0)
-                break;
-            written += (size_t)w;
-        }
-    }
+    size_t written = fd >= 0 ? platform_write_fd(fd, my_filesavebuf, SYS_FILE_BYTES) : 0;
     if (written < SYS_FILE_BYTES) {
         log_output("#####f2: %d\n", fd);
         log_error("system_save_state: error while writing\n");

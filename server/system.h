@@ -233,5 +233,12 @@ int device_mac(uint8_t mac[6]);
 // Low 16 bits of the MAC address: the device number that names the device.
 int system_device_number();
 
+// "KARU8-%d" with the device number.
+void device_default_name(char *buf, size_t size);
+
+// Installs the built-in one-way preset "Direct%20Out" (summary and way 0)
+// into an output.
+void system_default_preset(sys_output *o);
+
 // Speed of sound in m/s at the temperature in kelvin.
 double system_speed_of_sound(double kelvin);

@@ -92,6 +92,80 @@ void set_group(const char *op, int32_t sys_bus::*field, int hi, int report_id, i
 
 }  // namespace
 
+bool system_check_peq(const char *op, int band, int bands, float freq, float q, float gain)
+{
+    const char *bad = nullptr;
+    if ((unsigned)band >= (unsigned)bands)
+        bad = "peqid";
+    else if (!in_range(freq, 16.0f, 24000.0f))
+        bad = "freq";
+    else if (!in_range(q, 0.3f, 20.0f))
+        bad = "q";
+    else if (!in_range(gain, -15.0f, 15.0f))
+        bad = "gain";
+    if (bad != nullptr)
+        log_error("%s: %s out of range\n", op, bad);
+    return bad == nullptr;
+}
+
+bool system_check_shelf(const char *op, int shelf, float freq, float gain)
+{
+    const char *bad = nullptr;
+    if (shelf != 0 && shelf != 1)
+        bad = "shelfid";
+    else if (shelf == 0 ? !in_range(freq, 16.0f, 500.0f) : !in_range(freq, 1000.0f, 24000.0f))
+        bad = "freq";
+    else if (!in_range(gain, -15.0f, 15.0f))
+        bad = "gain";
+    if (bad != nullptr)
+        log_error("%s: %s out of range\n", op, bad);
+    return bad == nullptr;
+}
+
+const char *system_delay_unit_word(int unit)
+{
+    switch (unit) {
+    case DELAY_UNIT_FEET:
+        return "feet";
+    case DELAY_UNIT_MS:
+        return "ms";
+    default:
+        return "meter";
+    }
+}
+
+void system_delay_convert(float value, int unit, float *delay_m, float *delay_ms)
+{
+    double mpms = metres_per_ms();
+    value += 0.0f;  // -0 becomes 0
+    switch (unit) {
+    case DELAY_UNIT_FEET:
+        *delay_m = (float)(value * SYSTEM_METRES_PER_FOOT);
+        *delay_ms = (float)(*delay_m / mpms);
+        break;
+    case DELAY_UNIT_MS:
+        *delay_m = (float)(value * mpms);
+        *delay_ms = value;
+        break;
+    default:
+        *delay_m = value;
+        *delay_ms = (float)(value / mpms);
+        break;
+    }
+}
+
+void system_delay_recompute(float *delay_m, float *delay_ms, float max_ms, bool keep_time)
+{
+    double mpms = metres_per_ms();
+    double ms = keep_time ? *delay_ms : *delay_m / mpms;
+    if (!(ms >= 0.0))
+        ms = 0.0;
+    if (ms > max_ms)
+        ms = max_ms;
+    *delay_ms = (float)ms;
+    *delay_m = (float)(mpms * ms);
+}
+
 double system_delay_limit_in_unit(float max_ms, int unit)
 {
     double metres = max_ms * metres_per_ms();
@@ -247,22 +321,8 @@ void system_bus_set_peq(int conn, int bus, int band, float freq, float q, float 
     sys_bus *b = bus_or_log(bus, "system_bus_set_peq");
     if (b == nullptr)
         return;
-    if ((unsigned)band >= SYS_BUS_PEQ_BANDS) {
-        log_error("system_bus_set_peq: peqid out of range\n");
+    if (!system_check_peq("system_bus_set_peq", band, SYS_BUS_PEQ_BANDS, freq, q, gain))
         return;
-    }
-    if (!in_range(freq, 16.0f, 24000.0f)) {
-        log_error("system_bus_set_peq: freq out of range\n");
-        return;
-    }
-    if (!in_range(q, 0.3f, 20.0f)) {
-        log_error("system_bus_set_peq: q out of range\n");
-        return;
-    }
-    if (!in_range(gain, -15.0f, 15.0f)) {
-        log_error("system_bus_set_peq: gain out of range\n");
-        return;
-    }
     b->peq[band] = sys_peq{freq, q, gain, bypass != 0};
     report_bus(16, conn, bus, 0);
 }
@@ -272,19 +332,8 @@ void system_bus_set_shelf(int conn, int bus, int shelf, float freq, float gain, 
     sys_bus *b = bus_or_log(bus, "system_bus_set_shelf");
     if (b == nullptr)
         return;
-    if (shelf != 0 && shelf != 1) {
-        log_error("system_bus_set_shelf: shelfid out of range\n");
+    if (!system_check_shelf("system_bus_set_shelf", shelf, freq, gain))
         return;
-    }
-    bool freq_ok = shelf == 0 ? in_range(freq, 16.0f, 500.0f) : in_range(freq, 1000.0f, 24000.0f);
-    if (!freq_ok) {
-        log_error("system_bus_set_shelf: freq out of range\n");
-        return;
-    }
-    if (!in_range(gain, -15.0f, 15.0f)) {
-        log_error("system_bus_set_shelf: gain out of range\n");
-        return;
-    }
     sys_shelf &s = b->shelf[shelf];
     s.freq = freq;
     s.gain = gain;
@@ -317,33 +366,13 @@ void system_bus_set_delay(int conn, int bus, float value, int metres)
     sys_bus *b = bus_or_log(bus, "system_bus_set_delay");
     if (b == nullptr)
         return;
-    double mpms = metres_per_ms();
     int unit = metres ? DELAY_UNIT_METRES : my_sys->delay_unit;
     double max = system_delay_limit_in_unit(SYSTEM_BUS_DELAY_MAX_MS, unit);
     if (!(value >= 0.0f && value <= max)) {
-        if (unit == DELAY_UNIT_FEET)
-            log_error("system_bus_set_delay: delay out of range (feet)\n");
-        else if (unit == DELAY_UNIT_MS)
-            log_error("system_bus_set_delay: delay out of range (ms)\n");
-        else
-            log_error("system_bus_set_delay: delay out of range (meter)\n");
+        log_error("system_bus_set_delay: delay out of range (%s)\n", system_delay_unit_word(unit));
         return;
     }
-    value += 0.0f;  // -0 becomes 0
-    switch (unit) {
-    case DELAY_UNIT_FEET:
-        b->delay_m = (float)(value * SYSTEM_METRES_PER_FOOT);
-        b->delay_ms = (float)(b->delay_m / mpms);
-        break;
-    case DELAY_UNIT_MS:
-        b->delay_m = (float)(value * mpms);
-        b->delay_ms = value;
-        break;
-    default:
-        b->delay_m = value;
-        b->delay_ms = (float)(value / mpms);
-        break;
-    }
+    system_delay_convert(value, unit, &b->delay_m, &b->delay_ms);
     report_bus(60, conn, bus, 0);
 }
 
@@ -356,16 +385,9 @@ void system_bus_set_geq_ibt(int, int bus, uint32_t, uint32_t)
 
 void system_bus_recompute_delays(int conn)
 {
-    double mpms = metres_per_ms();
     for (int i = 0; i < SYS_BUSES; i++) {
         sys_bus &b = my_sys->bus[i];
-        double ms = b.delay_m / mpms;
-        if (!(ms >= 0.0))
-            ms = 0.0;
-        if (ms > SYSTEM_BUS_DELAY_MAX_MS)
-            ms = SYSTEM_BUS_DELAY_MAX_MS;
-        b.delay_ms = (float)ms;
-        b.delay_m = (float)(mpms * ms);
+        system_delay_recompute(&b.delay_m, &b.delay_ms, SYSTEM_BUS_DELAY_MAX_MS, false);
         report_bus(60, conn, i, 0);
     }
 }

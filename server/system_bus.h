@@ -17,6 +17,17 @@ constexpr double SYSTEM_FEET_PER_METRE = 3.280839895;
 
 // A delay limit given in ms, expressed in the delay unit at the current temperature.
 double system_delay_limit_in_unit(float max_ms, int unit);
+// Range checks shared by the bus and output-group EQ setters, in their
+// order; the first value out of range prints "<op>: <what> out of range".
+bool system_check_peq(const char *op, int band, int bands, float freq, float q, float gain);
+bool system_check_shelf(const char *op, int shelf, float freq, float gain);
+// "meter", "feet" or "ms": the unit in the delay setters' range messages.
+const char *system_delay_unit_word(int unit);
+// Distance and time of a delay given in unit (-0 counts as 0).
+void system_delay_convert(float value, int unit, float *delay_m, float *delay_ms);
+// A delay after the temperature changed: the time follows the distance (or,
+// with keep_time, the distance the time), limited to 0 ... max_ms.
+void system_delay_recompute(float *delay_m, float *delay_ms, float max_ms, bool keep_time);
 
 void system_bus_set_mute(int conn, int bus, int mute);
 void system_bus_set_gain(int conn, int bus, float gain);

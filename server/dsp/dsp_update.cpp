@@ -808,6 +808,8 @@ void device_settings(report_writer *w)
         report_pending.device[id] = 0;
         return query;
     };
+    // The alarm's mark only wakes this step; the announce flag says what to do.
+    report_pending.device[123] = 0;
     if (my_device->alarm_announce) {
         my_device->alarm_announce = 0;
         report_format_alarm(w, true);

@@ -128,6 +128,68 @@ TEST_F(Command, CopyAndMaskEntries)
     EXPECT_EQ(run("124,3,0,1,2"), "system_bus_set_geq_ibt: bits_plus/bits_minus inconsistent\n");
 }
 
+TEST_F(Command, EveryGroupEntryParsesItsArguments)
+{
+    struct entry_case {
+        const char *line;
+        std::function<bool(const sys_output &)> holds;
+        int report_id;
+    };
+    const entry_case cases[] = {
+        {"35,2,6,Main%20Left", [](const sys_output &o) { return std::string(o.label) == "Main%20Left"; }, 35},
+        {"37,2,6,0", [](const sys_output &o) { return o.mute == 0; }, 37},
+        {"38,2,6,-3.5", [](const sys_output &o) { return o.gain == -3.5f; }, 38},
+        {"39,2,6,1", [](const sys_output &o) { return o.phase == 1; }, 39},
+        {"40,2,6,-1", [](const sys_output &o) { return o.group_local == -1; }, 40},
+        {"41,2,6,7", [](const sys_output &o) { return o.group_net == 7; }, 41},
+        {"42,2,6,4", [](const sys_output &o) { return o.bus_input == 4; }, 42},
+        {"43,2,6,1.5", [](const sys_output &o) { return o.delay_m == 1.5f; }, 43},
+        {"44,2,6,1", [](const sys_output &o) { return o.mute == 1; }, 44},
+        {"45,2,6,3,1000,2.5,-4.5,1",
+         [](const sys_output &o) {
+             const sys_peq &p = o.peq[3];
+             return p.freq == 1000.0f && p.q == 2.5f && p.gain == -4.5f && p.bypass == 1;
+         },
+         45},
+        {"46,2,6,0,90,3,1",
+         [](const sys_output &o) { return o.shelf[0].freq == 90.0f && o.shelf[0].gain == 3.0f && o.shelf[0].bypass; },
+         46},
+        {"47,2,6,120,2,1",
+         [](const sys_output &o) { return o.highpass.freq == 120.0f && o.highpass.kind == 2 && o.highpass.bypass; },
+         47},
+        {"49,2,6,2048", [](const sys_output &o) { return o.eq_flags == 2048; }, 49},
+    };
+    for (const entry_case &c : cases) {
+        SCOPED_TRACE(c.line);
+        report_pending_clear();
+        EXPECT_EQ(run(c.line), "");
+        EXPECT_TRUE(c.holds(my_sys->out[6]));
+        EXPECT_EQ(report_pending.requester[c.report_id], 2);
+        EXPECT_EQ(report_pending.out[6], 1);
+    }
+    EXPECT_EQ(run("121,3,5,6,2"), "");
+    EXPECT_EQ(my_sys->out[5].gain, -3.5f);
+}
+
+TEST_F(Command, CutGroupAndDeviceLinesChangeNothing)
+{
+    sys_file before = *my_sys;
+    // Link groups, masks and flags: -1 or 0 would be valid values, so the
+    // argument must be there.
+    for (const char *line : {"40,1,2", "41,1,2", "49,1,2", "45,1,2,0,100,1,0", "46,1,2,0,100,0", "47,1,2,100,1",
+                             "121,1,2,3", "20,1", "21,1,0,3,10,0,0,5,24,0,0,0"})
+        EXPECT_EQ(run(line), std::string("command_work: missing argument ('") + line + "')\n");
+    // The others are refused by their own range checks.
+    EXPECT_EQ(run("44,1"), "system_out_set_mute: mute out of range\n");
+    EXPECT_EQ(run("44,1,-1"), "system_out_set_mute: mute out of range\n");
+    EXPECT_EQ(run("37,1,2"), "system_out_group_set_mute: mute out of range\n");
+    EXPECT_EQ(run("38,1"), "system_out_group_set_gain: group_lsp out of range\n");
+    EXPECT_EQ(run("43,1,2"), "system_out_group_set_delay: delay out of range (meter)\n");
+    EXPECT_EQ(run("24,1,0,10"), "system_misc_set_amplifiers: peak_voltage out of range\n");
+    EXPECT_TRUE(record_equals(before));
+    EXPECT_TRUE(nothing_marked());
+}
+
 TEST_F(Command, TextArgumentsAreCutAtTheirWidth)
 {
     std::string label(300, 'a');

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -54,6 +55,16 @@ inline bool nothing_marked()
     report_pending_t none;
     memset(&none, 0, sizeof none);
     return memcmp(&none, &report_pending, sizeof none) == 0;
+}
+
+// A rejected call: exactly the expected lines, the record untouched, nothing marked.
+inline void expect_rejected(const std::string &message, const std::function<void()> &call)
+{
+    sys_file before = *my_sys;
+    report_pending_clear();
+    EXPECT_EQ(errors_of(call), message);
+    EXPECT_TRUE(record_equals(before)) << message;
+    EXPECT_TRUE(nothing_marked()) << message;
 }
 
 class ServerState : public ::testing::Test {

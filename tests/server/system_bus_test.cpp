@@ -9,17 +9,6 @@ namespace {
 
 using SystemBus = ServerState;
 
-// A rejected call: exactly the expected line, the record untouched, nothing marked.
-void expect_rejected(const std::string &message, const std::function<void()> &call)
-{
-    sys_file before = *my_sys;
-    report_pending_clear();
-    std::string err = errors_of(call);
-    EXPECT_EQ(err, message);
-    EXPECT_TRUE(record_equals(before)) << message;
-    EXPECT_TRUE(nothing_marked()) << message;
-}
-
 // An accepted call: silent, bus marked for report id with the connection.
 void expect_accepted(int bus, int report_id, int conn, const std::function<void()> &call)
 {
