@@ -216,8 +216,8 @@ constexpr std::array<command_fn, COMMAND_COUNT> command_table()
     t[7] = entry_index_float<system_bus_set_peak_overshoot>;
     t[8] = entry_index_word<system_bus_set_patch>;
     t[9] = entry_index_label<system_bus_set_label>;
-    t[10] = entry_index_int<system_bus_set_group_local>;
-    t[11] = entry_index_int<system_bus_set_group_net>;
+    t[10] = entry_index_word<system_bus_set_group_local>;
+    t[11] = entry_index_word<system_bus_set_group_net>;
     t[12] = entry_bus_geq;
     t[14] = entry_index_word<system_bus_set_eq_flags>;
     t[15] = entry_bus_geq_reset;

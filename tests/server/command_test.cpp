@@ -63,6 +63,9 @@ TEST_F(Command, MissingArgumentsAreRefused)
     // Values that no range could refuse must be there.
     EXPECT_EQ(run("8,1,0"), "command_work: missing argument ('8,1,0')\n");
     EXPECT_EQ(run("14,1,0"), "command_work: missing argument ('14,1,0')\n");
+    // -1 is a valid "no link group": a cut line must not leave the group.
+    EXPECT_EQ(run("10,1,0"), "command_work: missing argument ('10,1,0')\n");
+    EXPECT_EQ(run("11,1,0"), "command_work: missing argument ('11,1,0')\n");
     EXPECT_EQ(run("16,1,0,1,1000,1,3"), "command_work: missing argument ('16,1,0,1,1000,1,3')\n");
     EXPECT_EQ(run("17,1,0,1,2000,3"), "command_work: missing argument ('17,1,0,1,2000,3')\n");
     EXPECT_EQ(run("18,1,0,100,1"), "command_work: missing argument ('18,1,0,100,1')\n");
