@@ -214,64 +214,73 @@ void update_device_bus_geq(int bus, int redesign, int band)
     upload(dsp_geq_row(band), bus, source(b.geq[band], b.eq_flags & EQ_FLAG_GEQ));
 }
 
+namespace {
+
+// One stage of a bus or an output: design it when asked, then upload the
+// section, or the bypass block while the stage or the section is bypassed.
+void upload_peq(uint32_t row, int ch, int32_t flags, dsp_peq *p, int redesign)
+{
+    if (redesign)
+        filter_peq(&p->sec, p->freq, p->q, p->gain);
+    upload(row, ch, source(p->sec, (flags & EQ_FLAG_PEQ) || p->bypass));
+}
+
+void upload_shelf(uint32_t row, int ch, int32_t flags, dsp_shelf *s, int which, int redesign)
+{
+    if (redesign)
+        design_shelf(s, which);
+    upload(row, ch, source(s->sec, (flags & EQ_FLAG_SHELF) || s->bypass));
+}
+
+void upload_hpf(uint32_t row, int ch, int32_t flags, dsp_hpf *h, int redesign)
+{
+    if (redesign)
+        filter_highpass_kind(h->sec, h->kind, h->freq);
+    bool off = (flags & EQ_FLAG_HIGHPASS) || h->bypass;
+    upload(row, ch, source(h->sec[0], off));
+    upload(row + 0x100, ch, source(h->sec[1], off));
+}
+
+}  // namespace
+
 void update_device_bus_peq(int bus, int redesign, int band)
 {
     dsp_bus &b = my_device->bus[bus];
-    dsp_peq &p = b.peq[band];
-    if (redesign)
-        filter_peq(&p.sec, p.freq, p.q, p.gain);
-    upload(ROW_BUS_PEQ + 0x100 * (uint32_t)band, bus, source(p.sec, (b.eq_flags & EQ_FLAG_PEQ) || p.bypass));
+    upload_peq(ROW_BUS_PEQ + 0x100 * (uint32_t)band, bus, b.eq_flags, &b.peq[band], redesign);
 }
 
 void update_device_bus_shelfeq(int bus, int redesign, int shelf)
 {
     dsp_bus &b = my_device->bus[bus];
-    dsp_shelf &s = b.shelf[shelf];
-    if (redesign)
-        design_shelf(&s, shelf);
-    upload(ROW_BUS_SHELF + 0x100 * (uint32_t)shelf, bus, source(s.sec, (b.eq_flags & EQ_FLAG_SHELF) || s.bypass));
+    upload_shelf(ROW_BUS_SHELF + 0x100 * (uint32_t)shelf, bus, b.eq_flags, &b.shelf[shelf], shelf, redesign);
 }
 
 void update_device_bus_hpf(int bus, int redesign)
 {
     dsp_bus &b = my_device->bus[bus];
-    if (redesign)
-        filter_highpass_kind(b.hpf.sec, b.hpf.kind, b.hpf.freq);
-    bool off = (b.eq_flags & EQ_FLAG_HIGHPASS) || b.hpf.bypass;
-    upload(ROW_BUS_HPF, bus, source(b.hpf.sec[0], off));
-    upload(ROW_BUS_HPF + 0x100, bus, source(b.hpf.sec[1], off));
+    upload_hpf(ROW_BUS_HPF, bus, b.eq_flags, &b.hpf, redesign);
 }
 
 void update_device_out_peq(int out, int redesign, int band)
 {
     dsp_out &o = my_device->out[out];
-    dsp_peq &p = o.peq[band];
     uint32_t row = ROW_OUT_PEQ + 0x100 * (uint32_t)band;
     log_assert(region3_word(row, out) < 2048);
-    if (redesign)
-        filter_peq(&p.sec, p.freq, p.q, p.gain);
-    upload(row, out, source(p.sec, (o.eq_flags & EQ_FLAG_PEQ) || p.bypass));
+    upload_peq(row, out, o.eq_flags, &o.peq[band], redesign);
 }
 
 void update_device_out_shelfeq(int out, int redesign, int shelf)
 {
     dsp_out &o = my_device->out[out];
-    dsp_shelf &s = o.shelf[shelf];
     uint32_t row = ROW_OUT_SHELF + 0x100 * (uint32_t)shelf;
     log_assert(region3_word(row, out) < 2048);
-    if (redesign)
-        design_shelf(&s, shelf);
-    upload(row, out, source(s.sec, (o.eq_flags & EQ_FLAG_SHELF) || s.bypass));
+    upload_shelf(row, out, o.eq_flags, &o.shelf[shelf], shelf, redesign);
 }
 
 void update_device_out_hpf(int out, int redesign)
 {
     dsp_out &o = my_device->out[out];
-    if (redesign)
-        filter_highpass_kind(o.hpf.sec, o.hpf.kind, o.hpf.freq);
-    bool off = (o.eq_flags & EQ_FLAG_HIGHPASS) || o.hpf.bypass;
-    upload(ROW_OUT_HPF, out, source(o.hpf.sec[0], off));
-    upload(ROW_OUT_HPF + 0x100, out, source(o.hpf.sec[1], off));
+    upload_hpf(ROW_OUT_HPF, out, o.eq_flags, &o.hpf, redesign);
 }
 
 void update_device_out_preset(int out, const sys_way *way)
