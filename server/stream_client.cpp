@@ -1,0 +1,572 @@
+#include "stream_client.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <pthread.h>
+#include <string_view>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "base64.h"
+#include "dsp/rt_thread.h"
+#include "log.h"
+#include "sha1.h"
+
+namespace {
+
+constexpr size_t STREAM_READ_CHUNK = 4096;
+constexpr size_t STREAM_HTTP_LINE_MAX = 127;  // characters of a header line examined
+
+constexpr std::string_view UNIX_HEADER = "<mode>unix</mode>\n";
+constexpr std::string_view FLASH_HEADER = "<mode>flash</mode>\n";
+constexpr std::string_view POLICY_REQUEST = "<policy-file-request/>";
+constexpr const char POLICY_ANSWER[] =
+    "<?xml version=\"1.0\"?><cross-domain-policy>    <allow-access-from domain=\"*\" to-ports=\"*\" "
+    "/></cross-domain-policy>";
+constexpr const char WS_GUID[] = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
+
+enum ws_opcode : unsigned {
+    WS_CONTINUATION = 0,
+    WS_TEXT = 1,
+    WS_BINARY = 2,
+    WS_CLOSE = 8,
+    WS_PING = 9,
+    WS_PONG = 10,
+};
+constexpr unsigned WS_FIN = 0x80;
+constexpr size_t WS_MAX_HEADER = 10;  // server frames: 2 + 8 length bytes, no mask
+
+// Set once before the threads start, read-only afterwards.
+stream_handlers handlers;
+
+// Information replies and the full dump; used by the network thread only,
+// under the command lock.
+char reply_buf[STREAM_REPLY_SIZE];
+
+// The result of queuing for a client: true when queued; otherwise the
+// client is killed with the line of its cause.
+bool queue_checked(stream_client *c, int rc)
+{
+    if (rc == BUFFER_OK)
+        return true;
+    if (rc == BUFFER_FULL)
+        log_error("client #%d exceeded maximum send queue size\n", c->conn_id);
+    else
+        log_error("failed to allocate memory for client #%d\n", c->conn_id);
+    stream_client_kill(c);
+    return false;
+}
+
+// Appends one unmasked frame; the length uses the shortest encoding.
+int frame_append(stream_client *c, unsigned first_byte, const void *bytes, size_t length)
+{
+    uint8_t hdr[WS_MAX_HEADER];
+    size_t n = 0;
+    hdr[n++] = (uint8_t)first_byte;
+    if (length < 126) {
+        hdr[n++] = (uint8_t)length;
+    } else if (length <= 0xFFFF) {
+        hdr[n++] = 126;
+        hdr[n++] = (uint8_t)(length >> 8);
+        hdr[n++] = (uint8_t)length;
+    } else {
+        hdr[n++] = 127;
+        for (int shift = 56; shift >= 0; shift -= 8)
+            hdr[n++] = (uint8_t)((uint64_t)length >> shift);
+    }
+    // Header and payload go in whole or not at all.
+    int rc = buffer_reserve(&c->send_queue, n + length);
+    if (rc != BUFFER_OK)
+        return rc;
+    buffer_append(&c->send_queue, hdr, n);
+    buffer_append(&c->send_queue, bytes, length);
+    return BUFFER_OK;
+}
+
+// Sends the connection id line and the full dump to a client whose mode is known.
+void client_greet(stream_client *c)
+{
+    char line[16];
+    int n = snprintf(line, sizeof line, "%d\n", c->conn_id);
+    stream_send(c, 1, line, (size_t)n);
+    if (c->state == STREAM_STATE_RAW) {
+        // Old clients expect the id line alone in the first packet.
+        if (c->writable)
+            stream_client_write(c);
+        if (c->state == STREAM_STATE_RAW && c->send_queue.size > 0)
+            log_error("can't send conn_id as single packet (can cause compat. issues)\n");
+    }
+    if (c->state == STREAM_STATE_DEAD || handlers.full_dump == nullptr)
+        return;
+    pthread_mutex_lock(&command_lock);
+    size_t len = std::min(handlers.full_dump(reply_buf, sizeof reply_buf), sizeof reply_buf);
+    stream_send(c, 1, reply_buf, len);
+    pthread_mutex_unlock(&command_lock);
+}
+
+// Hands every complete line of data to stream_handle_line. A line ends at
+// "\n" or at a NUL before it. Returns the bytes used; an incomplete last line
+// is left. A line longer than STREAM_LINE_MAX kills the client, also while
+// it is still incomplete.
+size_t split_lines(stream_client *c, const char *data, size_t length)
+{
+    size_t used = 0;
+    while (used < length) {
+        const char *p = data + used;
+        size_t left = length - used;
+        size_t i = 0;
+        while (i < left && p[i] != '\n' && p[i] != '\0')
+            i++;
+        if (i > STREAM_LINE_MAX) {
+            log_error("overlong line from client #%d\n", c->conn_id);
+            stream_client_kill(c);
+            return 0;
+        }
+        if (i == left)
+            break;
+        if (i > 0) {
+            char line[STREAM_LINE_MAX + 1];
+            memcpy(line, p, i);
+            line[i] = '\0';
+            stream_handle_line(c, line);
+            if (c->state == STREAM_STATE_DEAD)
+                return 0;
+        }
+        used += i + 1;
+    }
+    return used;
+}
+
+// The header is matched whole, or waited for while what has arrived could
+// still become it. 1 = matched, 0 = wait, -1 = neither.
+int header_match(std::string_view data, std::string_view header)
+{
+    if (data.size() >= header.size())
+        return data.substr(0, header.size()) == header ? 1 : -1;
+    return header.substr(0, data.size()) == data ? 0 : -1;
+}
+
+// "<mode>unix</mode>\n" or "<mode>flash</mode>\n"; TCP may split either anywhere.
+void detect_mode_header(stream_client *c, std::string_view data)
+{
+    int unix_match = header_match(data, UNIX_HEADER);
+    int flash_match = header_match(data, FLASH_HEADER);
+    if (unix_match < 0 && flash_match < 0) {
+        log_error("client #%d: invalid header\n", c->conn_id);
+        stream_client_kill(c);
+        return;
+    }
+    if (unix_match != 1 && flash_match != 1)
+        return;
+    buffer_skip(&c->recv_queue, unix_match == 1 ? UNIX_HEADER.size() : FLASH_HEADER.size());
+    c->nul_mode = flash_match == 1;
+    c->state = STREAM_STATE_RAW;
+    client_greet(c);
+}
+
+void detect_policy_request(stream_client *c, std::string_view data)
+{
+    int match = header_match(data, POLICY_REQUEST);
+    if (match < 0) {
+        log_error("invalid header\n");
+        stream_client_kill(c);
+        return;
+    }
+    if (match == 0)
+        return;
+    buffer_skip(&c->recv_queue, POLICY_REQUEST.size());
+    c->state = STREAM_STATE_POLICY;
+    queue_checked(c, buffer_append(&c->send_queue, POLICY_ANSWER, sizeof POLICY_ANSWER - 1));
+}
+
+void websocket_accept(stream_client *c)
+{
+    char text[STREAM_WS_KEY_LEN + sizeof WS_GUID];
+    snprintf(text, sizeof text, "%s%s", c->ws_key, WS_GUID);
+    uint8_t digest[SHA1_DIGEST_SIZE];
+    sha1(text, strlen(text), digest);
+    char accept[base64_encoded_length(SHA1_DIGEST_SIZE) + 1];
+    base64_encode(digest, sizeof digest, accept, sizeof accept);
+
+    char reply[256];
+    int n = snprintf(reply, sizeof reply,
+                     "HTTP/1.1 101 Switching Protocols\r\n"
+                     "Upgrade: websocket\r\n"
+                     "Connection: Upgrade\r\n"
+                     "Sec-WebSocket-Accept: %s\r\n\r\n",
+                     accept);
+    if (!queue_checked(c, buffer_append(&c->send_queue, reply, (size_t)n)))
+        return;
+    c->state = STREAM_STATE_WEBSOCKET;
+    client_greet(c);
+}
+
+// Header names are compared without regard to case, as HTTP has them.
+bool http_header_value(std::string_view line, std::string_view name, std::string_view *value)
+{
+    size_t colon = line.find(':');
+    if (colon != name.size() || strncasecmp(line.data(), name.data(), name.size()) != 0)
+        return false;
+    std::string_view v = line.substr(colon + 1);
+    while (!v.empty() && (v.front() == ' ' || v.front() == '\t'))
+        v.remove_prefix(1);
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\t'))
+        v.remove_suffix(1);
+    *value = v;
+    return true;
+}
+
+// Reads one line of the HTTP request. Returns 1 when a line was used, 0 to
+// wait for more, -1 when the client was killed.
+int http_line(stream_client *c)
+{
+    buffer *q = &c->recv_queue;
+    const char *p = buffer_head(q);
+    const char *cr = (const char *)memchr(p, '\r', q->size);
+    if (cr == nullptr || (size_t)(cr - p) + 1 >= q->size)
+        return 0;
+    if (cr[1] != '\n') {
+        log_error("invalid HTTP header\n");
+        stream_client_kill(c);
+        return -1;
+    }
+    size_t length = (size_t)(cr - p);
+    char text[STREAM_HTTP_LINE_MAX + 1];
+    size_t n = std::min(length, STREAM_HTTP_LINE_MAX);
+    memcpy(text, p, n);
+    text[n] = '\0';
+    buffer_skip(q, length + 2);
+    std::string_view line(text, strnlen(text, n));
+
+    if (!c->in_http) {
+        c->in_http = true;
+        if (line.substr(0, 11) != "GET / HTTP/") {
+            log_error("client #%d did not send correct http header, or requested sub-URL\n", c->conn_id);
+            stream_client_kill(c);
+            return -1;
+        }
+        return 1;
+    }
+    std::string_view value;
+    if (line.empty()) {
+        if (!c->ws_upgrade) {
+            log_error("client #%d is not using websocket protocol\n", c->conn_id);
+            stream_client_kill(c);
+            return -1;
+        }
+        if (c->ws_key[0] == '\0') {
+            log_error("client #%d sent no websocket key\n", c->conn_id);
+            stream_client_kill(c);
+            return -1;
+        }
+        websocket_accept(c);
+        return c->state == STREAM_STATE_DEAD ? -1 : 1;
+    }
+    if (http_header_value(line, "Sec-WebSocket-Key", &value)) {
+        if (value.size() != STREAM_WS_KEY_LEN) {
+            log_error("unexpected hash len\n");
+            stream_client_kill(c);
+            return -1;
+        }
+        memcpy(c->ws_key, value.data(), STREAM_WS_KEY_LEN);
+        c->ws_key[STREAM_WS_KEY_LEN] = '\0';
+    } else if (http_header_value(line, "Upgrade", &value)) {
+        if (value.size() >= 9 && strncasecmp(value.data(), "websocket", 9) == 0)
+            c->ws_upgrade = true;
+    }
+    return 1;
+}
+
+// State 0: the first bytes decide the client's mode.
+void detect_mode(stream_client *c)
+{
+    buffer *q = &c->recv_queue;
+    while (c->state == STREAM_STATE_NEW) {
+        if (c->in_http) {
+            if (http_line(c) <= 0)
+                return;
+            continue;
+        }
+        if (q->size < 4)
+            return;
+        std::string_view data(buffer_head(q), q->size);
+        size_t before = q->size;
+        if (data.substr(0, 4) == "<mod") {
+            detect_mode_header(c, data);
+        } else if (data.substr(0, 4) == "<pol") {
+            detect_policy_request(c, data);
+        } else if (data.substr(0, 4) == "GET ") {
+            if (http_line(c) < 0)
+                return;
+        } else {
+            log_error("client #%d did not send http header\n", c->conn_id);
+            stream_client_kill(c);
+        }
+        if (q->size == before && c->state == STREAM_STATE_NEW && !c->in_http)
+            return;  // waiting for the rest of a header
+    }
+}
+
+void process_raw(stream_client *c)
+{
+    buffer *q = &c->recv_queue;
+    if (q->size > 0 && buffer_head(q)[0] == '\0')
+        buffer_skip(q, 1);
+    size_t used = split_lines(c, buffer_head(q), q->size);
+    if (c->state != STREAM_STATE_DEAD)
+        buffer_skip(q, used);
+}
+
+void process_frames(stream_client *c)
+{
+    buffer *q = &c->recv_queue;
+    while (c->state == STREAM_STATE_WEBSOCKET && q->size >= 2) {
+        uint8_t *p = (uint8_t *)buffer_head(q);
+        if ((p[0] & 0xF0) != WS_FIN || (p[1] & 0x80) == 0) {
+            log_error("unexpected websocket header flags: %u / %u\n", p[0] & 0xF0u, p[1] & 0x80u);
+            stream_client_kill(c);
+            return;
+        }
+        uint64_t length = p[1] & 0x7F;
+        size_t hdr = 6;
+        if (length == 126) {
+            if (q->size < 4)
+                return;
+            length = (uint64_t)p[2] << 8 | p[3];
+            hdr = 8;
+        } else if (length == 127) {
+            if (q->size < 10)
+                return;
+            length = 0;
+            for (int i = 0; i < 8; i++)
+                length = length << 8 | p[2 + i];
+            if (length > STREAM_WS_PAYLOAD_MAX) {
+                log_error("client #%d sent message with too big payload size\n", c->conn_id);
+                stream_client_kill(c);
+                return;
+            }
+            hdr = 14;
+        }
+        if (q->size < hdr + length)
+            return;
+        const uint8_t *mask = p + hdr - 4;
+        uint8_t *payload = p + hdr;
+        for (size_t i = 0; i < length; i++)
+            payload[i] ^= mask[i & 3];
+
+        switch (p[0] & 0x0F) {
+        case WS_TEXT:
+        case WS_BINARY:
+            if (split_lines(c, (const char *)payload, length) != length) {
+                if (c->state == STREAM_STATE_DEAD)
+                    return;
+                log_error("malformed websocket message contents\n");
+                stream_client_kill(c);
+                return;
+            }
+            break;
+        case WS_CLOSE:
+            log_error("close message received\n");
+            stream_client_kill(c);
+            return;
+        case WS_PING:
+            if (!queue_checked(c, frame_append(c, WS_FIN | WS_PONG, payload, length)))
+                return;
+            break;
+        default:
+            break;
+        }
+        buffer_skip(q, hdr + length);
+    }
+}
+
+// Handles what the receive queue holds, by the client's state.
+void client_received(stream_client *c)
+{
+    if (c->state == STREAM_STATE_NEW)
+        detect_mode(c);
+    if (c->state == STREAM_STATE_RAW)
+        process_raw(c);
+    else if (c->state == STREAM_STATE_WEBSOCKET)
+        process_frames(c);
+}
+
+// A queue at its limit that is still incomplete can never be used.
+void receive_queue_full(stream_client *c)
+{
+    log_error("client #%d exceeded maximum receive queue size\n", c->conn_id);
+    stream_client_kill(c);
+}
+
+// Reads the id as "%d" does, without its undefined overflow.
+long line_id(const char *line)
+{
+    char *end;
+    long id = strtol(line, &end, 10);
+    return end == line ? 0 : id;
+}
+
+}  // namespace
+
+void stream_set_handlers(const stream_handlers *h)
+{
+    handlers = h != nullptr ? *h : stream_handlers{};
+}
+
+const stream_handlers &stream_get_handlers()
+{
+    return handlers;
+}
+
+void stream_client_init(stream_client *c, int fd, int conn_id)
+{
+    *c = stream_client{};
+    c->fd = fd;
+    c->conn_id = conn_id;
+    c->send_queue.limit = STREAM_QUEUE_MAX;
+    c->recv_queue.limit = STREAM_QUEUE_MAX;
+}
+
+void stream_client_kill(stream_client *c)
+{
+    if (c->state == STREAM_STATE_DEAD)
+        return;
+    log_error("killing client #%d\n", c->conn_id);
+    if (c->fd >= 0)
+        close(c->fd);
+    c->fd = -1;
+    c->state = STREAM_STATE_DEAD;
+}
+
+int stream_client_read(stream_client *c)
+{
+    buffer *q = &c->recv_queue;
+    size_t want = std::min(STREAM_READ_CHUNK, buffer_headroom(q));
+    if (want == 0) {
+        receive_queue_full(c);
+        return -1;
+    }
+    if (buffer_reserve(q, want) != BUFFER_OK) {
+        log_error("client #%d: out of memory\n", c->conn_id);
+        stream_client_kill(c);
+        return -1;
+    }
+    ssize_t n = read(c->fd, buffer_tail(q), std::min(buffer_room(q), buffer_headroom(q)));
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            return 0;
+        log_error("error on client #%d read() call: %s\n", c->conn_id, strerror(errno));
+        stream_client_kill(c);
+        return -1;
+    }
+    if (n == 0) {
+        log_error("client #%d: TCP disconnect\n", c->conn_id);
+        stream_client_kill(c);
+        return -1;
+    }
+    q->size += (size_t)n;
+    client_received(c);
+    return c->state == STREAM_STATE_DEAD ? -1 : 0;
+}
+
+void stream_client_feed(stream_client *c, const void *bytes, size_t length)
+{
+    const char *p = (const char *)bytes;
+    // In pieces no larger than a read takes, as from the socket.
+    while (length > 0 && c->state != STREAM_STATE_DEAD) {
+        size_t n = std::min({length, STREAM_READ_CHUNK, buffer_headroom(&c->recv_queue)});
+        if (n == 0) {
+            receive_queue_full(c);
+            return;
+        }
+        if (buffer_append(&c->recv_queue, p, n) != BUFFER_OK) {
+            log_error("client #%d: out of memory\n", c->conn_id);
+            stream_client_kill(c);
+            return;
+        }
+        p += n;
+        length -= n;
+        client_received(c);
+    }
+}
+
+void stream_client_write(stream_client *c)
+{
+    buffer *q = &c->send_queue;
+    if (q->size == 0)
+        return;
+    ssize_t n = send(c->fd, buffer_head(q), q->size, MSG_NOSIGNAL);
+    if (n < 0) {
+        c->writable = false;
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            return;
+        log_error("error on client #%d write() call: %s\n", c->conn_id, strerror(errno));
+        stream_client_kill(c);
+        return;
+    }
+    if (n == 0) {
+        stream_client_kill(c);
+        return;
+    }
+    buffer_skip(q, (size_t)n);
+    c->pending_since = 0;
+    // A socket that took only part is full; poll tells when it drains.
+    if (q->size > 0)
+        c->writable = false;
+}
+
+
+void stream_send(stream_client *c, int final, const void *bytes, size_t length)
+{
+    int rc;
+    if (c->state == STREAM_STATE_RAW) {
+        // The piece and its NUL go in whole or not at all.
+        rc = buffer_reserve(&c->send_queue, length + (c->nul_mode ? 1 : 0));
+        if (rc == BUFFER_OK) {
+            buffer_append(&c->send_queue, bytes, length);
+            if (c->nul_mode)
+                buffer_append(&c->send_queue, "", 1);
+        }
+    } else if (c->state == STREAM_STATE_WEBSOCKET) {
+        unsigned opcode = c->fragment ? WS_CONTINUATION : WS_TEXT;
+        rc = frame_append(c, (final ? WS_FIN : 0) | opcode, bytes, length);
+        if (rc == 0)
+            c->fragment = !final;
+    } else {
+        return;
+    }
+    queue_checked(c, rc);
+}
+
+void stream_run_command(const char *line, int internal)
+{
+    if (handlers.command == nullptr) {
+        log_error("stream_run_command: no command handler ('%s')\n", line);
+        return;
+    }
+    handlers.command(line, internal);
+}
+
+void stream_handle_line(stream_client *c, const char *line)
+{
+    pthread_mutex_lock(&command_lock);
+    if (line_id(line) < 1024) {
+        stream_run_command(line, 0);
+    } else if (handlers.info == nullptr) {
+        log_error("stream_handle_line: no information handler ('%s')\n", line);
+    } else {
+        size_t n = std::min(handlers.info(line, reply_buf, sizeof reply_buf), sizeof reply_buf);
+        if (n > 0)
+            stream_send(c, 1, reply_buf, n);
+    }
+    if (handlers.take_message != nullptr && c->state != STREAM_STATE_DEAD) {
+        size_t n = std::min(handlers.take_message(c->conn_id, reply_buf, sizeof reply_buf), sizeof reply_buf);
+        if (n > 0)
+            stream_send(c, 1, reply_buf, n);
+    }
+    pthread_mutex_unlock(&command_lock);
+}
+
