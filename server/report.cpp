@@ -17,10 +17,12 @@ constexpr int CONN_LAST_CLIENT = 8;
 struct message_slot {
     int conn;
     int level;
+    uint64_t seq;                    // order of queuing: the oldest goes first
     char text[REPORT_MESSAGE_TEXT];  // empty: the slot is free
 };
 
 message_slot g_messages[REPORT_MESSAGE_SLOTS];
+uint64_t g_message_seq;
 
 bool default_conn_held(int conn)
 {
@@ -133,6 +135,7 @@ void report_message(int conn, const char *text, int level)
             continue;
         s.conn = conn;
         s.level = level;
+        s.seq = ++g_message_seq;
         snprintf(s.text, sizeof s.text, "%s", text);
         return;
     }
@@ -140,14 +143,16 @@ void report_message(int conn, const char *text, int level)
 
 bool report_message_take(int conn, report_writer *w)
 {
-    for (message_slot &s : g_messages) {
-        if (s.text[0] == 0 || s.conn != conn)
-            continue;
-        report_format_user_message(w, conn, s.level, s.text);
-        s.text[0] = 0;
-        return true;
-    }
-    return false;
+    // Slots are reused lowest first, so the slot order is not the queue order.
+    message_slot *oldest = nullptr;
+    for (message_slot &s : g_messages)
+        if (s.text[0] != 0 && s.conn == conn && (oldest == nullptr || s.seq < oldest->seq))
+            oldest = &s;
+    if (oldest == nullptr)
+        return false;
+    report_format_user_message(w, conn, oldest->level, oldest->text);
+    oldest->text[0] = 0;
+    return true;
 }
 
 void report_message_free_conn(int conn)

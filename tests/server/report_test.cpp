@@ -83,6 +83,17 @@ TEST_F(Report, MessagesAreTakenOnceInOrderAndEncoded)
     EXPECT_EQ(take(2), "25,2,1,Database%0Aload%20error.\n");
     EXPECT_EQ(take(2), "");
     EXPECT_EQ(take(3), "25,3,1,Name%20exists.\n");
+
+    // A slot freed before later ones does not make its next message jump the queue.
+    report_message(1, "A", 0);
+    report_message(1, "B", 0);
+    EXPECT_EQ(take(1), "25,1,0,A\n");
+    report_message(1, "C", 0);  // lands in A's old slot, below B's
+    EXPECT_EQ(take(1), "25,1,0,B\n");
+    report_message(1, "D", 0);
+    EXPECT_EQ(take(1), "25,1,0,C\n");
+    EXPECT_EQ(take(1), "25,1,0,D\n");
+    EXPECT_EQ(take(1), "");
 }
 
 TEST_F(Report, TableHoldsSixtyFourMessages)
