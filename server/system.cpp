@@ -1,9 +1,11 @@
 #include "system.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/hw_rev.h"
@@ -108,28 +110,47 @@ void terminate_texts(sys_file *s)
     }
 }
 
+// What a file image is, as the loader judges it.
+enum state_check { STATE_VALID, STATE_BAD_LENGTH, STATE_BAD_MAGIC, STATE_BAD_CRC, STATE_BAD_VERSION };
+
+// Checks a file image of got bytes (buf holds SYS_FILE_BYTES), converting a
+// version-102 file in place first. Silent: the caller reports the result.
+state_check check_image(uint8_t *buf, size_t got, size_t *len)
+{
+    *len = got;
+    if (got >= 8 && get_u32(buf + 4) == 102)
+        *len = system_converter_102(buf, got);
+    if (*len != SYS_FILE_BYTES)
+        return STATE_BAD_LENGTH;
+    if (get_u32(buf) != SYS_FILE_MAGIC)
+        return STATE_BAD_MAGIC;
+    if (crc32(buf, SYS_FILE_CRC_OFFSET) != get_u32(buf + SYS_FILE_CRC_OFFSET))
+        return STATE_BAD_CRC;
+    if (get_u32(buf + 4) != SYS_FILE_VERSION)
+        return STATE_BAD_VERSION;
+    return STATE_VALID;
+}
+
 // Reads one state file into the load buffer and checks it; on success the
 // record is copied into the live state. Prints the line of the failed check.
 bool load_from(int fd)
 {
     memset(my_fileloadbuf, 0, SYS_FILE_BYTES);
     size_t got = platform_read_fd(fd, my_fileloadbuf, SYS_FILE_BYTES);
-    size_t len = got;
-    if (get_u32(my_fileloadbuf + 4) == 102)
-        len = system_converter_102(my_fileloadbuf, got);
-    if (len != SYS_FILE_BYTES) {
+    size_t len;
+    switch (check_image(my_fileloadbuf, got, &len)) {
+    case STATE_VALID:
+        break;
+    case STATE_BAD_LENGTH:
         log_error("system_load_state: x[%d] != sizeof(struct sys_file)[%zd]\n", (int)len, (ssize_t)SYS_FILE_BYTES);
         return false;
-    }
-    if (get_u32(my_fileloadbuf) != SYS_FILE_MAGIC) {
+    case STATE_BAD_MAGIC:
         log_error("system_load_state: file type error (wrong magic)\n");
         return false;
-    }
-    if (crc32(my_fileloadbuf, SYS_FILE_CRC_OFFSET) != get_u32(my_fileloadbuf + SYS_FILE_CRC_OFFSET)) {
+    case STATE_BAD_CRC:
         log_error("system_load_state: file crc error\n");
         return false;
-    }
-    if (get_u32(my_fileloadbuf + 4) != SYS_FILE_VERSION) {
+    case STATE_BAD_VERSION:
         log_error("system_load_state: file version error\n");
         return false;
     }
@@ -137,6 +158,69 @@ bool load_from(int fd)
     my_sys->service_mode = 0;
     terminate_texts(my_sys);
     return true;
+}
+
+// Whether the file at path holds a generation the loader would accept.
+// Uses its own buffer: the save must not depend on the load buffer.
+bool file_is_valid(const std::string &path)
+{
+    static uint8_t image[SYS_FILE_BYTES];
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    memset(image, 0, sizeof image);
+    size_t got = platform_read_fd(fd, image, sizeof image);
+    close(fd);
+    size_t len;
+    return check_image(image, got, &len) == STATE_VALID;
+}
+
+// A file name's folder must be synced for a rename in it to survive a power cut.
+bool sync_folder(const std::string &path)
+{
+    std::string dir = path.substr(0, path.rfind('/') + 1);
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || fsync(fd) != 0) {
+        log_error("system_save_state: cannot sync %s: %s\n", dir.c_str(), strerror(errno));
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
+// Writes the image to a new file at path and makes it durable. On failure
+// the file is removed again.
+bool write_new_file(const std::string &path, const uint8_t *file, size_t len)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, SYS_FILE_MODE);
+    if (fd < 0) {
+        log_error("system_save_state: cannot create %s: %s\n", path.c_str(), strerror(errno));
+        return false;
+    }
+    bool ok = true;
+    // The mode is the file's, whatever the process's umask.
+    if (fchmod(fd, SYS_FILE_MODE) != 0) {
+        log_error("system_save_state: cannot set the mode of %s: %s\n", path.c_str(), strerror(errno));
+        ok = false;
+    }
+    if (ok && platform_write_fd(fd, file, len) < len) {
+        log_output("#####f2: %d\n", fd);
+        log_error("system_save_state: error while writing\n");
+        ok = false;
+    }
+    if (ok && fsync(fd) != 0) {
+        log_error("system_save_state: cannot sync %s: %s\n", path.c_str(), strerror(errno));
+        ok = false;
+    }
+    if (close(fd) != 0 && ok) {
+        log_error("system_save_state: cannot close %s: %s\n", path.c_str(), strerror(errno));
+        ok = false;
+    }
+    if (!ok)
+        unlink(path.c_str());
+    return ok;
 }
 
 }  // namespace
@@ -227,8 +311,6 @@ int system_init()
         log_error("system_init: my_filesavebuf == NULL\n");
         return -1;
     }
-    put_u32(my_filesavebuf, SYS_FILE_MAGIC);
-    put_u32(my_filesavebuf + 4, SYS_FILE_VERSION);
     if (my_fileloadbuf == nullptr)
         my_fileloadbuf = (uint8_t *)calloc(1, SYS_FILE_BYTES);
     if (my_fileloadbuf == nullptr) {
@@ -242,9 +324,9 @@ int system_init()
 
 void system_load_state()
 {
-    // A current file that fails a check (say, cut short by a power failure
-    // during a save) must not cost the settings: the backup is tried next,
-    // with the same checks; only when both fail do the defaults stay.
+    // A current file that fails a check must not cost the settings: the
+    // backup is tried next, with the same checks; only when both fail do
+    // the defaults stay.
     std::string current = platform_path(SYS_FILE_CURRENT);
     std::string backup = platform_path(SYS_FILE_BACKUP);
     int fd = open(current.c_str(), O_RDONLY | O_CLOEXEC);
@@ -253,14 +335,10 @@ void system_load_state()
         close(fd);
         if (loaded)
             return;
-        fd = open(backup.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            load_from(fd);
-            close(fd);
-        }
-        return;
+        log_error("system_load_state: current file not valid, try to open backup\n");
+    } else {
+        log_error("system_load_state: could not open current file, try to open backup\n");
     }
-    log_error("system_load_state: could not open current file, try to open backup\n");
     fd = open(backup.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         log_error("system_load_state: could not open file\n");
@@ -270,21 +348,41 @@ void system_load_state()
     close(fd);
 }
 
-void system_save_state()
+void system_state_image(uint8_t *file)
 {
-    memcpy(my_filesavebuf + SYS_FILE_RECORD_OFFSET, my_sys, sizeof(sys_file));
-    put_u32(my_filesavebuf + SYS_FILE_CRC_OFFSET, crc32(my_filesavebuf, SYS_FILE_CRC_OFFSET));
+    put_u32(file, SYS_FILE_MAGIC);
+    put_u32(file + 4, SYS_FILE_VERSION);
+    memcpy(file + SYS_FILE_RECORD_OFFSET, my_sys, sizeof(sys_file));
+    memset(file + SYS_FILE_RECORD_OFFSET + sizeof(sys_file), 0, SYS_FILE_CRC_OFFSET - SYS_FILE_RECORD_OFFSET - sizeof(sys_file));
+    put_u32(file + SYS_FILE_CRC_OFFSET, crc32(file, SYS_FILE_CRC_OFFSET));
+}
 
+int system_save_file(const uint8_t *file, size_t len)
+{
+    // A power cut at any point leaves the newest or the previous generation
+    // loadable: the new one is complete on disk before any name changes, and
+    // the backup is only ever replaced by a valid generation.
     std::string current = platform_path(SYS_FILE_CURRENT);
     std::string backup = platform_path(SYS_FILE_BACKUP);
-    rename(current.c_str(), backup.c_str());
-    int fd = open(current.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0777);
-    size_t written = fd >= 0 ? platform_write_fd(fd, my_filesavebuf, SYS_FILE_BYTES) : 0;
-    if (written < SYS_FILE_BYTES) {
-        log_output("#####f2: %d\n", fd);
-        log_error("system_save_state: error while writing\n");
+    std::string temp = platform_path(SYS_FILE_TEMP);
+    if (!write_new_file(temp, file, len))
+        return -1;
+    if (file_is_valid(current)) {
+        if (rename(current.c_str(), backup.c_str()) != 0)
+            log_error("system_save_state: cannot keep the backup: %s\n", strerror(errno));
+    } else if (access(current.c_str(), F_OK) == 0) {
+        log_error("system_save_state: current file not valid, backup kept\n");
     }
-    if (fd >= 0)
-        close(fd);
-    platform_run("%s", platform_path("/bin/sync").c_str());
+    if (rename(temp.c_str(), current.c_str()) != 0) {
+        log_error("system_save_state: cannot replace the current file: %s\n", strerror(errno));
+        unlink(temp.c_str());
+        return -1;
+    }
+    return sync_folder(current) ? 0 : -1;
+}
+
+void system_save_state()
+{
+    system_state_image(my_filesavebuf);
+    system_save_file(my_filesavebuf, SYS_FILE_BYTES);
 }

@@ -203,6 +203,9 @@ constexpr size_t SYS_FILE_RECORD_OFFSET = 8;
 constexpr size_t SYS_FILE_CRC_OFFSET = 23100;
 constexpr const char *SYS_FILE_CURRENT = "/mnt/userdata/sys_file.current";
 constexpr const char *SYS_FILE_BACKUP = "/mnt/userdata/sys_file.bak";
+// A new generation is written here first, then renamed to the current file.
+constexpr const char *SYS_FILE_TEMP = "/mnt/userdata/sys_file.tmp";
+constexpr unsigned SYS_FILE_MODE = 0644;
 
 // The built-in loudspeaker entry 0 every output group starts with.
 constexpr const char *SYS_LSP_DIRECT_LABEL = "Direct%20Out";
@@ -221,11 +224,26 @@ int system_init();
 // Writes every default of both revisions into the record.
 void system_defaults(sys_file *s);
 
-// Loads the state file (falling back to the backup) over the live record.
+// Loads the state file over the live record; when the current file cannot
+// be opened or fails a check, the backup (one diagnostic line says so).
 void system_load_state();
 
-// Writes the live record as the current state file, keeping the previous one as backup.
+// Writes the live record as the current state file, keeping the previous
+// valid generation as backup (system_state_image, then system_save_file).
 void system_save_state();
+
+// The state file image of the live record: header, record, CRC
+// (SYS_FILE_BYTES at file). Caller holds the command lock.
+void system_state_image(uint8_t *file);
+
+// Saves a file image as the new current generation so that no power cut can
+// lose the settings: the image goes to a temporary file in the same folder,
+// which is synced; the current file becomes the backup only when it is a
+// valid generation; the temporary file is renamed to the current one and
+// the folder synced. Mode 0644. Every failed step is reported; returns 0,
+// or -1 when the new generation could not be installed (the files on disk
+// then still hold the previous ones). Needs no lock: it reads only file.
+int system_save_file(const uint8_t *file, size_t len);
 
 // Reads the eth0 MAC address through the shell; 0 on success, -1 otherwise.
 int device_mac(uint8_t mac[6]);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/hw_rev.h"
@@ -35,6 +36,15 @@ protected:
 
     std::string current() const { return root_.path(SYS_FILE_CURRENT); }
     std::string backup() const { return root_.path(SYS_FILE_BACKUP); }
+    std::string temp() const { return root_.path(SYS_FILE_TEMP); }
+
+    // system_save_state with its diagnostic lines, prefixes stripped.
+    static std::string save()
+    {
+        FdCapture cap;
+        system_save_state();
+        return strip_log_prefixes(cap.finish());
+    }
 
     // A valid state file holding rec.
     static std::string file_of(const sys_file &rec)
@@ -168,7 +178,10 @@ TEST_F(SystemState, SaveThenLoadIsByteIdentical)
     std::string file = read_file(current());
     ASSERT_EQ(file.size(), SYS_FILE_BYTES);
     EXPECT_EQ(file, file_of(saved));
-    EXPECT_NE(read_file(root_.path("/tmp/shim.log")).find("sync"), std::string::npos);
+    struct stat st;
+    ASSERT_EQ(stat(current().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_FALSE(file_exists(temp()));
 
     system_defaults(my_sys);
     FdCapture cap;
@@ -189,6 +202,76 @@ TEST_F(SystemState, SaveKeepsThePreviousGenerationAsBackup)
     EXPECT_NE(read_file(current()), first);
 }
 
+TEST_F(SystemState, DamagedCurrentFileNeverReplacesAGoodBackup)
+{
+    // A save cut off by a power failure left .current short; .bak is good.
+    write_file(current(), file_of(marked(7.0f)).substr(0, 16384));
+    write_file(backup(), file_of(marked(-3.0f)));
+    EXPECT_EQ(init(),
+              "system_load_state: x[16384] != sizeof(struct sys_file)[23104]\n"
+              "system_load_state: current file not valid, try to open backup\n");
+    EXPECT_FLOAT_EQ(my_sys->bus[3].gain, -3.0f);
+
+    my_sys->bus[3].gain = 4.0f;
+    EXPECT_EQ(save(), "system_save_state: current file not valid, backup kept\n");
+    EXPECT_EQ(read_file(backup()), file_of(marked(-3.0f)));  // the only good copy survives
+    EXPECT_EQ(read_file(current()), file_of(*my_sys));
+    // From now on each save keeps the previous generation.
+    sys_file previous = *my_sys;
+    my_sys->bus[3].gain = 5.0f;
+    EXPECT_EQ(save(), "");
+    EXPECT_EQ(read_file(backup()), file_of(previous));
+    EXPECT_EQ(read_file(current()), file_of(*my_sys));
+}
+
+TEST_F(SystemState, FailedSaveStepsAreReportedAndLeaveTheFiles)
+{
+    init();
+    my_sys->bus[3].gain = 1.0f;
+    save();
+    std::string first = read_file(current());
+    my_sys->bus[3].gain = 2.0f;
+    save();
+    std::string second = read_file(current());
+
+    // The temporary file cannot be made: nothing changes on disk.
+    ASSERT_EQ(mkdir(temp().c_str(), 0755), 0);
+    my_sys->bus[3].gain = 3.0f;
+    std::string image = file_of(*my_sys);
+    FdCapture cap;
+    EXPECT_EQ(system_save_file((const uint8_t *)image.data(), image.size()), -1);
+    EXPECT_EQ(strip_log_prefixes(cap.finish()), "system_save_state: cannot create " + temp() + ": Is a directory\n");
+    EXPECT_EQ(read_file(current()), second);
+    EXPECT_EQ(read_file(backup()), first);
+    ASSERT_EQ(rmdir(temp().c_str()), 0);
+
+    // The current file's name is taken by a folder that cannot be replaced:
+    // reported, the new file is not left behind, the backup is untouched.
+    ASSERT_EQ(unlink(current().c_str()), 0);
+    ASSERT_EQ(mkdir(current().c_str(), 0755), 0);
+    write_file(current() + "/x", "x");
+    EXPECT_EQ(save(),
+              "system_save_state: current file not valid, backup kept\n"
+              "system_save_state: cannot replace the current file: Is a directory\n");
+    EXPECT_FALSE(file_exists(temp()));
+    EXPECT_EQ(read_file(backup()), first);
+}
+
+TEST_F(SystemState, SavedFileModeIgnoresTheUmaskAndOldTemporaryFiles)
+{
+    init();
+    write_file(temp(), "left behind by a save that was cut off");
+    mode_t old = umask(077);
+    my_sys->bus[3].gain = 6.0f;
+    EXPECT_EQ(save(), "");
+    umask(old);
+    struct stat st;
+    ASSERT_EQ(stat(current().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(read_file(current()), file_of(*my_sys));
+    EXPECT_FALSE(file_exists(temp()));
+}
+
 TEST_F(SystemState, OnlyBackupPresent)
 {
     write_file(backup(), file_of(marked(7.0f)));
@@ -203,7 +286,9 @@ TEST_F(SystemState, FlippedByteFallsBackToBackup)
     f[5000] ^= 0x01;
     write_file(current(), f);
     write_file(backup(), file_of(marked(-3.0f)));
-    EXPECT_EQ(init(), "system_load_state: file crc error\n");
+    EXPECT_EQ(init(),
+              "system_load_state: file crc error\n"
+              "system_load_state: current file not valid, try to open backup\n");
     EXPECT_FLOAT_EQ(my_sys->bus[3].gain, -3.0f);
 }
 
@@ -212,7 +297,10 @@ TEST_F(SystemState, FlippedByteWithoutBackupKeepsDefaults)
     std::string f = file_of(marked(7.0f));
     f[5000] ^= 0x01;
     write_file(current(), f);
-    EXPECT_EQ(init(), "system_load_state: file crc error\n");
+    EXPECT_EQ(init(),
+              "system_load_state: file crc error\n"
+              "system_load_state: current file not valid, try to open backup\n"
+              "system_load_state: could not open file\n");
     sys_file def;
     system_defaults(&def);
     EXPECT_EQ(memcmp(my_sys, &def, sizeof def), 0);
@@ -223,7 +311,9 @@ TEST_F(SystemState, InterruptedSaveLoadsBackup)
     // A power failure in the middle of writing .current.
     write_file(current(), file_of(marked(7.0f)).substr(0, 11000));
     write_file(backup(), file_of(marked(-3.0f)));
-    EXPECT_EQ(init(), "system_load_state: x[11000] != sizeof(struct sys_file)[23104]\n");
+    EXPECT_EQ(init(),
+              "system_load_state: x[11000] != sizeof(struct sys_file)[23104]\n"
+              "system_load_state: current file not valid, try to open backup\n");
     EXPECT_FLOAT_EQ(my_sys->bus[3].gain, -3.0f);
 }
 
@@ -236,6 +326,7 @@ TEST_F(SystemState, BothFilesDamagedKeepDefaults)
     write_file(backup(), g);
     EXPECT_EQ(init(),
               "system_load_state: x[23103] != sizeof(struct sys_file)[23104]\n"
+              "system_load_state: current file not valid, try to open backup\n"
               "system_load_state: file type error (wrong magic)\n");
     sys_file def;
     system_defaults(&def);
@@ -270,7 +361,10 @@ TEST_F(SystemState, WrongVersionIsRejected)
     uint32_t crc = crc32(f.data(), SYS_FILE_CRC_OFFSET);
     memcpy(f.data() + SYS_FILE_CRC_OFFSET, &crc, 4);
     write_file(current(), f);
-    EXPECT_EQ(init(), "system_load_state: file version error\n");
+    EXPECT_EQ(init(),
+              "system_load_state: file version error\n"
+              "system_load_state: current file not valid, try to open backup\n"
+              "system_load_state: could not open file\n");
     EXPECT_FLOAT_EQ(my_sys->bus[3].gain, 0.0f);
 }
 
