@@ -136,7 +136,9 @@ int serial_start()
 {
     pthread_t thread;
     int rc = pthread_create(&thread, nullptr, rt_serial_thread, nullptr);
-    if (rc == 0)
+    if (rc == 0) {
+        pthread_setname_np(thread, "serial");
         pthread_detach(thread);
+    }
     return rc;
 }

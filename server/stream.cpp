@@ -291,8 +291,10 @@ int stream_start()
 {
     pthread_t thread;
     int rc = pthread_create(&thread, nullptr, stream_thread, nullptr);
-    if (rc == 0)
+    if (rc == 0) {
+        pthread_setname_np(thread, "stream");
         pthread_detach(thread);
+    }
     return rc;
 }
 

@@ -1,5 +1,6 @@
 #include "dsp/dsp_lowlevel.h"
 
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -14,13 +15,17 @@
 #include "report.h"
 
 dsp_device *my_device = nullptr;
-uint8_t *fpga_window = nullptr;
+volatile uint32_t *fpga_window = nullptr;
 char *linkgroup_buf = nullptr;
 float dsp_ms_per_metre = 2.911886f;
 
 namespace {
 
 int spi_fd = -1;
+// How the window was obtained, so that it is given back the same way.
+size_t window_mapped_size;  // 0: ordinary memory
+// The output source-bus bytes, written to the window a word at a time.
+uint8_t source_bus[SYS_OUTPUTS];
 
 // Three frequencies per graphic band: lower, nominal, upper.
 float geq_freq_table[SYS_GEQ_BANDS][3];
@@ -37,12 +42,23 @@ void geq_table_init()
 
 void put_float(uint32_t offset, float v)
 {
-    memcpy(fpga_window + offset, &v, 4);
+    dsp_window_write32(offset, std::bit_cast<uint32_t>(v));
 }
 
+// The seven words of a coefficient block into a slot.
 void upload(uint32_t row, int channel, const float coef[7])
 {
-    memcpy(fpga_window + row + FPGA_SLOT_BYTES * (uint32_t)channel, coef, 28);
+    uint32_t slot = row + FPGA_SLOT_BYTES * (uint32_t)channel;
+    for (uint32_t i = 0; i < 7; i++)
+        put_float(slot + 4 * i, coef[i]);
+}
+
+// Little-endian bytes into the window, a whole word at a time.
+void put_bytes(uint32_t offset, const uint8_t *bytes, size_t n)
+{
+    for (size_t i = 0; i < n; i += 4)
+        dsp_window_write32(offset + (uint32_t)i, (uint32_t)bytes[i] | (uint32_t)bytes[i + 1] << 8 |
+                                                     (uint32_t)bytes[i + 2] << 16 | (uint32_t)bytes[i + 3] << 24);
 }
 
 // The section, or the bypass block when the stage is bypassed.
@@ -146,39 +162,45 @@ void spi_write(const uint8_t *msg, size_t n)
     while (w < 0 && errno == EINTR);
 }
 
+void window_release()
+{
+    if (fpga_window == nullptr)
+        return;
+    void *p = (void *)fpga_window;
+    if (window_mapped_size != 0)
+        munmap(p, window_mapped_size);
+    else
+        free(p);
+    fpga_window = nullptr;
+    window_mapped_size = 0;
+}
+
 // Maps the FPGA window, falling back to ordinary memory without hardware.
 bool window_init()
 {
-    static bool mapped = false;
-    if (fpga_window != nullptr) {
-        if (mapped)
-            munmap(fpga_window, FPGA_WINDOW_SIZE);
-        else
-            free(fpga_window);
-        fpga_window = nullptr;
-        mapped = false;
-    }
+    window_release();
     int fd = open(platform_path("/dev/fpgabus").c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         log_error("dsp_lowlevel_init: error opening fpgabus\n");
     } else {
-        void *p = mmap(nullptr, FPGA_WINDOW_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        size_t size = FPGA_WINDOW_SIZE;
+        void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         if (p == MAP_FAILED) {
-            p = mmap(nullptr, 0x20000, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+            size = FPGA_OLD_KERNEL_MAP_SIZE;
+            p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
             if (p != MAP_FAILED)
                 log_error("!!! dsp_lowlevel_init: OLD KERNEL DETECTED.\n");
             else
                 log_error("!!! dsp_lowlevel_init: could not map FPGA!\n");
         }
+        close(fd);  // a mapping stays valid without the descriptor
         if (p != MAP_FAILED) {
-            fpga_window = (uint8_t *)p;
-            mapped = true;
-            close(fd);  // the mapping stays valid without the descriptor
+            fpga_window = (volatile uint32_t *)p;
+            window_mapped_size = size;
             return true;
         }
-        close(fd);
     }
-    fpga_window = (uint8_t *)calloc(1, FPGA_WINDOW_SIZE);
+    fpga_window = (volatile uint32_t *)calloc(1, FPGA_WINDOW_SIZE);
     if (fpga_window == nullptr) {
         log_error("!!! dsp_lowlevel_init: out of memory!\n");
         return false;
@@ -347,15 +369,20 @@ int dsp_out_delay_samples(int out)
 
 void dsp_write_out_delays()
 {
+    uint8_t delays[2 * SYS_OUTPUTS];
     for (int o = 0; o < SYS_OUTPUTS; o++) {
         uint16_t v = (uint16_t)dsp_out_delay_samples(o);
-        memcpy(fpga_window + FPGA_OUT_DELAY + 2 * o, &v, 2);
+        delays[2 * o] = (uint8_t)v;
+        delays[2 * o + 1] = (uint8_t)(v >> 8);
     }
+    put_bytes(FPGA_OUT_DELAY, delays, sizeof delays);
 }
 
 void dsp_write_source_bus(int out, int bus)
 {
-    fpga_window[FPGA_SOURCE_BUS + out] = (uint8_t)bus;
+    source_bus[out] = (uint8_t)bus;
+    uint32_t word = (uint32_t)out & ~3u;
+    put_bytes(FPGA_SOURCE_BUS + word, source_bus + word, 4);
 }
 
 void dsp_write_patch(int bus, int patch)
@@ -392,7 +419,7 @@ void dsp_write_control()
     uint32_t dm = (uint32_t)my_device->digital_mode;
     for (int bit = 4; bit < 8; bit++) {
         if (dm & (1u << bit)) {
-            memcpy(fpga_window + FPGA_DIGITAL_MODE_WORD, &mode_words[bit - 4], 4);
+            dsp_window_write32(FPGA_DIGITAL_MODE_WORD, mode_words[bit - 4]);
             break;
         }
     }
@@ -419,9 +446,7 @@ bool dsp_read_status(uint32_t *status)
 
 float dsp_window_float(uint32_t offset)
 {
-    float v;
-    memcpy(&v, fpga_window + offset, 4);
-    return v;
+    return std::bit_cast<float>(dsp_window_read32(offset));
 }
 
 void dsp_window_set_float(uint32_t offset, float v)
@@ -472,7 +497,8 @@ int dsp_lowlevel_prepare()
 
     static constexpr float empty_slot[8] = {0.0f, -1.0f, 0.0f, -1.0f, 0.0f, -1.0f, 0.0f, 1.0f};
     for (uint32_t off = FPGA_REGION_1; off < FPGA_REGION_3 + 0x2000; off += FPGA_SLOT_BYTES)
-        memcpy(fpga_window + off, empty_slot, sizeof empty_slot);
+        for (uint32_t i = 0; i < 8; i++)
+            put_float(off + 4 * i, empty_slot[i]);
 
     dsp_dyn def = start_dyn();
     def.thres = 3.0f;
@@ -482,11 +508,11 @@ int dsp_lowlevel_prepare()
     for (int i = 0; i < SYS_OUTPUTS; i++)
         dsp_dyn_all(dsp_dyn_out(i), 96000.0f, &def);
 
-    memset(fpga_window + FPGA_OUT_DELAY, 0, 16);
+    for (uint32_t i = 0; i < 16; i += 4)
+        dsp_window_write32(FPGA_OUT_DELAY + i, 0);
     for (int o = 0; o < SYS_OUTPUTS; o++)
         dsp_write_source_bus(o, o);
-    uint32_t mode = 16;
-    memcpy(fpga_window + FPGA_DIGITAL_MODE_WORD, &mode, 4);
+    dsp_window_write32(FPGA_DIGITAL_MODE_WORD, 16);
 
     if (rt_info == nullptr)
         rt_info = (rt_info_t *)calloc(1, sizeof(rt_info_t));

@@ -10,6 +10,7 @@
 #include "system.h"
 
 constexpr size_t FPGA_WINDOW_SIZE = 0xF000;  // 61440 bytes
+constexpr size_t FPGA_OLD_KERNEL_MAP_SIZE = 0x20000;  // what older drivers insist on mapping
 constexpr uint32_t FPGA_DIGITAL_MODE_WORD = 0x00C8;
 constexpr uint32_t FPGA_REGION_1 = 0x2000;  // buses
 constexpr uint32_t FPGA_REGION_2 = 0x4000;  // buses
@@ -138,7 +139,10 @@ struct dsp_device {
 };
 
 extern dsp_device *my_device;
-extern uint8_t *fpga_window;
+// The FPGA window, FPGA_WINDOW_SIZE bytes. It is device memory: every access
+// goes through the 32-bit accessors below, one load or store per word, none
+// merged, split or reordered by the compiler.
+extern volatile uint32_t *fpga_window;
 extern char *linkgroup_buf;  // 1024 bytes: a report behind the link prefix
 constexpr size_t LINKGROUP_BUF_SIZE = 1024;
 // Milliseconds per metre at the current temperature.
@@ -190,6 +194,8 @@ uint16_t dsp_control_word();
 // Reads the 4-byte status word; false when nothing could be read.
 bool dsp_read_status(uint32_t *status);
 
-// Window access for the meters and tests.
+// Window access by byte offset (a multiple of 4).
+inline uint32_t dsp_window_read32(uint32_t offset) { return fpga_window[offset / 4]; }
+inline void dsp_window_write32(uint32_t offset, uint32_t v) { fpga_window[offset / 4] = v; }
 float dsp_window_float(uint32_t offset);
 void dsp_window_set_float(uint32_t offset, float v);

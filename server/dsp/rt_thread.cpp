@@ -1,11 +1,12 @@
 #include "dsp/rt_thread.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <sys/eventfd.h>
-#include <unistd.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "dsp/curves.h"
 #include "dsp/dsp_lowlevel.h"
@@ -17,20 +18,25 @@ rt_info_t *rt_info = nullptr;
 pthread_mutex_t command_lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t levels_lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t levels_cond = PTHREAD_COND_INITIALIZER;
-volatile uint32_t rt_cycle_counter = 0;
+std::atomic<uint32_t> rt_cycle_counter{0};
 
 namespace {
 
 pthread_t rt_tid;
+std::atomic<rt_cycle_observer> cycle_observer{nullptr};
 
 void *rt_thread(void *)
 {
     rt_cycle_state st;
     rt_cycle_init(&st);
+    int64_t deadline = rt_monotonic_ns();
     for (;;) {
+        if (rt_cycle_observer observe = cycle_observer.load(std::memory_order_relaxed))
+            observe(deadline, rt_monotonic_ns());
         rt_cycle(&st);
-        struct timespec ts = {0, RT_CYCLE_US * 1000L};
-        while (nanosleep(&ts, &ts) != 0) {
+        deadline = rt_next_deadline(deadline, rt_monotonic_ns());
+        timespec ts = {(time_t)(deadline / 1000000000), (long)(deadline % 1000000000)};
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
         }
     }
     return nullptr;
@@ -149,6 +155,7 @@ void rt_read_meters()
 void rt_cycle(rt_cycle_state *st)
 {
     rt_read_meters();
+    bool save = false;
 
     if (pthread_mutex_trylock(&command_lock) == 0) {
         if (rt_info->command_stream_size == 0) {
@@ -161,13 +168,17 @@ void rt_cycle(rt_cycle_state *st)
                 log_error("rt_thread: rt_info->command_stream_size (%u) > COMMAND_STREAM_BUF_SIZE (%u)\n",
                           (unsigned)len, (unsigned)COMMAND_STREAM_BUF_SIZE);
             if (st->changed && --st->autosave_countdown < 0) {
-                system_save_state();
+                system_state_image(my_filesavebuf);
+                save = true;
                 st->changed = 0;
                 st->autosave_countdown = 120;
             }
         }
         pthread_mutex_unlock(&command_lock);
     }
+    // The disk may take its time; commands and broadcasts need not wait for it.
+    if (save)
+        system_save_file(my_filesavebuf, SYS_FILE_BYTES);
 
     pthread_mutex_lock(&levels_lock);
     char *p = rt_info->levels_stream;
@@ -202,7 +213,27 @@ void rt_cycle(rt_cycle_state *st)
         st->enable_audio = 0;
         pthread_mutex_unlock(&command_lock);
     }
-    rt_cycle_counter = rt_cycle_counter + 1;
+    rt_cycle_counter.fetch_add(1, std::memory_order_relaxed);
+}
+
+int64_t rt_monotonic_ns()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
+}
+
+int64_t rt_next_deadline(int64_t deadline_ns, int64_t now_ns)
+{
+    int64_t next = deadline_ns + RT_CYCLE_NS;
+    if (now_ns - next >= RT_CYCLE_NS)
+        next += (now_ns - next) / RT_CYCLE_NS * RT_CYCLE_NS;
+    return next;
+}
+
+void rt_set_cycle_observer(rt_cycle_observer observer)
+{
+    cycle_observer.store(observer);
 }
 
 int rt_cycle_fd()
@@ -228,6 +259,7 @@ void start_rt_thread()
         log_error("start_rt_thread: pthread_create result != 0\n");
         exit(1);
     }
+    pthread_setname_np(rt_tid, "rt_thread");
 }
 
 pthread_t rt_thread_id()

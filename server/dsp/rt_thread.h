@@ -2,6 +2,7 @@
 // changes (when the command lock is free) and publishes two text buffers,
 // the levels stream and the command stream, to the client-link threads.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <pthread.h>
@@ -9,6 +10,7 @@
 constexpr size_t COMMAND_STREAM_BUF_SIZE = 65536;
 constexpr size_t LEVELS_STREAM_BUF_SIZE = 1024;
 constexpr int RT_CYCLE_US = 25000;
+constexpr int64_t RT_CYCLE_NS = RT_CYCLE_US * 1000LL;
 
 struct level_record {
     float l0;  // input level, dB
@@ -42,12 +44,27 @@ void rt_signal_cycle_end();
 // An eventfd that counts cycle ends; consumers read it to clear it.
 int rt_cycle_fd();
 
-// Process-wide cycle counter: the time base of the output alarm.
-extern volatile uint32_t rt_cycle_counter;
+// Process-wide cycle counter: the time base of the output alarm. Written by
+// rt_thread only, read by command handlers on other threads.
+extern std::atomic<uint32_t> rt_cycle_counter;
 
 // Starts rt_thread; a failure ends the process with status 1.
 void start_rt_thread();
 pthread_t rt_thread_id();
+
+// Cycles start on a fixed grid of the monotonic clock, one every 25 ms
+// whatever the work took. Given the deadline of the cycle that just ran and
+// the time now, returns the next cycle's deadline: the next grid point; when
+// that has passed already the cycle starts at once, and when whole cycles
+// were missed they are dropped, so a late cycle never makes the next ones
+// early (a burst) or late (a shifted grid).
+int64_t rt_next_deadline(int64_t deadline_ns, int64_t now_ns);
+int64_t rt_monotonic_ns();
+
+// Called by rt_thread at the start of every cycle with its deadline and the
+// time it actually started (benchmarks measure the jitter with it).
+using rt_cycle_observer = void (*)(int64_t deadline_ns, int64_t start_ns);
+void rt_set_cycle_observer(rt_cycle_observer observer);
 
 // One cycle's state, kept by the thread (tests drive cycles directly).
 struct rt_cycle_state {
@@ -59,8 +76,10 @@ struct rt_cycle_state {
     int enable_audio;        // set at the end of the start-up countdown
 };
 void rt_cycle_init(rt_cycle_state *st);
-// Meters, pending work (when the command lock is free), level lines,
-// start-up countdown, cycle counter. The 25 ms sleep is the caller's.
+// Meters, pending work (when the command lock is free), the autosave (its
+// image taken under the command lock, written after it is released), level
+// lines, start-up countdown, cycle counter. Waiting for the next deadline is
+// the caller's.
 void rt_cycle(rt_cycle_state *st);
 void rt_read_meters();
 

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <vector>
 #include <netinet/in.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -449,8 +451,24 @@ TEST_F(DspEngine, FirstRefreshFitsAndSpreadsOverSmallStreams)
     EXPECT_EQ(sorted(all), sorted(first));
 }
 
+namespace {
+
+// Cycle starts of the running thread, as its observer reports them.
+std::mutex starts_mutex;
+std::vector<std::pair<int64_t, int64_t>> starts;
+
+void record_start(int64_t deadline, int64_t start)
+{
+    std::lock_guard<std::mutex> g(starts_mutex);
+    if (starts.size() < 1000)
+        starts.emplace_back(deadline, start);
+}
+
+}  // namespace
+
 TEST_F(DspEngine, CommandsThroughTheRunningThreadReachTheWindow)
 {
+    rt_set_cycle_observer(record_start);
     start_rt_thread();
     // Stand in for the client links: take each cycle's reports.
     std::string reports;
@@ -474,4 +492,30 @@ TEST_F(DspEngine, CommandsThroughTheRunningThreadReachTheWindow)
     filter_peq(&want, 250.0, 0.7f, -6.0);
     slot_equals(ROW_BUS_PEQ + 0x100 + 2 * 32, want.coef_block);
     EXPECT_FLOAT_EQ(word(FPGA_DYN_BUS + 2 * FPGA_DYN_STRIDE + 4 * 6), 1.0f - 1.0f / 8.0f);
+
+    // Every cycle started on the 25 ms grid of the first one, never before its deadline.
+    ASSERT_TRUE(wait_until([] {
+        std::lock_guard<std::mutex> g(starts_mutex);
+        return starts.size() >= 6;
+    }));
+    rt_set_cycle_observer(nullptr);
+    std::lock_guard<std::mutex> g(starts_mutex);
+    for (size_t i = 1; i < starts.size(); i++) {
+        EXPECT_GT(starts[i].first, starts[i - 1].first) << i;
+        EXPECT_EQ((starts[i].first - starts[0].first) % RT_CYCLE_NS, 0) << i;
+        EXPECT_GE(starts[i].second, starts[i].first) << i;
+    }
+}
+
+TEST(RtDeadline, CyclesKeepTheirGridWhateverTheWorkTook)
+{
+    const int64_t ms = 1000000, d = 1000 * ms;
+    EXPECT_EQ(rt_next_deadline(d, d + 3 * ms), d + 25 * ms);        // on time
+    EXPECT_EQ(rt_next_deadline(d, d + 30 * ms), d + 25 * ms);       // overran: the next starts at once
+    EXPECT_EQ(rt_next_deadline(d, d + 49 * ms), d + 25 * ms);
+    EXPECT_EQ(rt_next_deadline(d, d + 50 * ms), d + 50 * ms);       // a whole cycle missed: dropped
+    EXPECT_EQ(rt_next_deadline(d, d + 110 * ms), d + 100 * ms);
+    // After the late cycle the grid goes on as before: not early, not shifted.
+    EXPECT_EQ(rt_next_deadline(d + 100 * ms, d + 104 * ms), d + 125 * ms);
+    EXPECT_EQ(rt_next_deadline(d + 25 * ms, d + 31 * ms), d + 50 * ms);
 }
