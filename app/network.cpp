@@ -1,5 +1,6 @@
 #include "network.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -458,6 +459,16 @@ void process_batch(char *buf, size_t n)
     }
 }
 
+// Puts the incomplete line of the previous read in front of the read
+// buffer; returns its length.
+size_t restore_residual()
+{
+    size_t have = g.residual_len;
+    memcpy(g.netbuf, g.netbuf_residual, have);
+    g.residual_len = 0;
+    return have;
+}
+
 // Writes the queued command lines; whatever happens, the queue is empty after.
 void flush_output()
 {
@@ -528,8 +539,7 @@ void receive_pass()
         }
         return;
     }
-    size_t have = g.residual_len;
-    memcpy(g.netbuf, g.netbuf_residual, have);
+    size_t have = restore_residual();
     ssize_t n = read(g.sock, g.netbuf + have, READ_BUF_SIZE - 1 - have);
     if (n <= 0) {
         platform_log("network_handle: n <= 0 (aborting)\n");
@@ -538,7 +548,6 @@ void receive_pass()
         return;
     }
     size_t total = have + (size_t)n;
-    g.residual_len = 0;
     if (total >= READ_BUF_SIZE)
         platform_log("!!! network_handle: n >= READ_BUF_SIZE\n");
     process_batch(g.netbuf, total);
@@ -699,6 +708,18 @@ void network_dispatch(char *text, size_t n)
         *nl = 0;
         dispatch_line(text + start);
         start = (size_t)(nl - text) + 1;
+    }
+}
+
+void network_receive(const char *bytes, size_t n)
+{
+    while (n > 0) {
+        size_t have = restore_residual();
+        size_t k = std::min(n, READ_BUF_SIZE - 1 - have);
+        memcpy(g.netbuf + have, bytes, k);
+        process_batch(g.netbuf, have + k);
+        bytes += k;
+        n -= k;
     }
 }
 

@@ -54,5 +54,9 @@ void network_set_timeout_long();
 // Dispatches complete lines (newline-terminated) held in text (n bytes,
 // changed in place) to the listeners. Called with the sgui mutex held.
 void network_dispatch(char *text, size_t n);
+// Takes bytes as the link thread takes a read from the server: behind the
+// incomplete line of the previous read, complete lines dispatched, an
+// incomplete last line kept for the next (tests and the fuzzer).
+void network_receive(const char *bytes, size_t n);
 // Whether id has a parser.
 bool network_has_parser(int command_id);

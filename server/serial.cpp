@@ -59,37 +59,23 @@ long checksum_value(const char *text)
     return negative ? -v : v;
 }
 
-// One message: "checksum:payload", the payload ending in "\n"; text is
-// NUL-terminated at length.
+void run_line(const char *line)
+{
+    stream_run_command(line, 0);
+}
+
+// One message: checked, then its lines run after the end of a cycle, like a
+// broadcast, so the commands never meet the writing of the command stream.
 void serial_message(char *text, size_t length)
 {
-    char *colon = (char *)memchr(text, ':', length);
-    if (colon == nullptr) {
-        log_error("rt_serial_thread: checksum not found\n");
+    size_t payload_length;
+    char *payload = serial_check(text, length, &payload_length);
+    if (payload == nullptr)
         return;
-    }
-    *colon = '\0';
-    char *payload = colon + 1;
-    size_t payload_len = length - (size_t)(payload - text);
-    int sum = crc8(payload, payload_len);
-    if (checksum_value(text) != sum) {
-        log_error("rt_serial_thread: checksum error (%d != '%s'; fs='%s'; len=%d)\n", sum, text, payload,
-                  (int)payload_len - 1);
-        return;
-    }
-    // Like a broadcast: after the cycle, so the commands never meet the
-    // writing of the command stream.
     pthread_mutex_lock(&levels_lock);
     stream_wait_cycle();
     pthread_mutex_lock(&command_lock);
-    for (char *line = payload; line < payload + payload_len;) {
-        char *end = (char *)memchr(line, '\n', (size_t)(payload + payload_len - line));
-        if (end == nullptr)
-            end = payload + payload_len;
-        *end = '\0';
-        stream_run_command(line, 0);
-        line = end + 1;
-    }
+    serial_each_line(payload, payload_length, run_line);
     pthread_mutex_unlock(&command_lock);
     pthread_mutex_unlock(&levels_lock);
 }
@@ -103,29 +89,19 @@ void *rt_serial_thread(void *)
         for (;;)
             sleep(SERIAL_STALL_SECONDS);
     }
-    char *buf = (char *)malloc(SERIAL_BUF_SIZE);
-    if (buf == nullptr) {
+    serial_reader r{(char *)malloc(SERIAL_BUF_SIZE), 0};
+    if (r.buf == nullptr) {
         log_error("rt_serial_thread: malloc (buf)\n");
         exit(1);
     }
-    size_t length = 0;
     for (;;) {
         usleep(SERIAL_READ_PERIOD_US);
-        ssize_t n = read(fd, buf + length, SERIAL_DATA_MAX - length);
+        ssize_t n = read(fd, r.buf + r.length, SERIAL_DATA_MAX - r.length);
         if (n <= 0)
             continue;
-        length += (size_t)n;
-        // A message ends with the last byte of a read being a line end.
-        if (buf[length - 1] != '\n') {
-            if (length == SERIAL_DATA_MAX) {
-                log_error("rt_serial_thread: message longer than %zu bytes discarded\n", SERIAL_DATA_MAX);
-                length = 0;
-            }
-            continue;
-        }
-        buf[length] = '\0';
-        serial_message(buf, length);
-        length = 0;
+        size_t length = serial_collected(&r, (size_t)n);
+        if (length > 0)
+            serial_message(r.buf, length);
     }
     return nullptr;
 }
@@ -141,4 +117,52 @@ int serial_start()
         pthread_detach(thread);
     }
     return rc;
+}
+
+size_t serial_collected(serial_reader *r, size_t n)
+{
+    r->length += n;
+    // A message ends with the last byte of a read being a line end.
+    if (r->length == 0 || r->buf[r->length - 1] != '\n') {
+        if (r->length >= SERIAL_DATA_MAX) {
+            log_error("rt_serial_thread: message longer than %zu bytes discarded\n", SERIAL_DATA_MAX);
+            r->length = 0;
+        }
+        return 0;
+    }
+    size_t length = r->length;
+    r->buf[length] = '\0';
+    r->length = 0;
+    return length;
+}
+
+char *serial_check(char *text, size_t length, size_t *payload_length)
+{
+    char *colon = (char *)memchr(text, ':', length);
+    if (colon == nullptr) {
+        log_error("rt_serial_thread: checksum not found\n");
+        return nullptr;
+    }
+    *colon = '\0';
+    char *payload = colon + 1;
+    *payload_length = length - (size_t)(payload - text);
+    int sum = crc8(payload, *payload_length);
+    if (checksum_value(text) != sum) {
+        log_error("rt_serial_thread: checksum error (%d != '%s'; fs='%s'; len=%d)\n", sum, text, payload,
+                  (int)*payload_length - 1);
+        return nullptr;
+    }
+    return payload;
+}
+
+void serial_each_line(char *payload, size_t length, void (*run)(const char *line))
+{
+    for (char *line = payload; line < payload + length;) {
+        char *end = (char *)memchr(line, '\n', (size_t)(payload + length - line));
+        if (end == nullptr)
+            end = payload + length;
+        *end = '\0';
+        run(line);
+        line = end + 1;
+    }
 }

@@ -182,6 +182,20 @@ TEST_F(Parsers, LinesThatAreNotReportsAreSkipped)
     EXPECT_TRUE(seen.empty());
 }
 
+TEST_F(Parsers, ReceivedPiecesAreJoinedAtTheResidualLine)
+{
+    // Byte by byte, as the slowest reads would bring them.
+    std::string text = "22,0,DEVICE%201\n27,0,1\n2,5,3,-3.5\n";
+    for (char c : text)
+        network_receive(&c, 1);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_STREQ(seen[0].text, "DEVICE 1");
+    EXPECT_EQ(seen[1].id, 27);
+    EXPECT_FLOAT_EQ(seen[2].v[1].f, -3.5f);
+    network_receive("27,0,", 5);  // waits for its end
+    EXPECT_EQ(seen.size(), 3u);
+}
+
 TEST_F(Parsers, ListenersRunInRegistrationOrder)
 {
     static std::string order;

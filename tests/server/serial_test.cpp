@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -174,4 +176,34 @@ TEST(SerialPortServer, MessageMutesBusZeroWithConnectionZero)
     ASSERT_EQ(write(master, msg.data(), msg.size()), (ssize_t)msg.size());
     EXPECT_TRUE(s.expect("\n1,0,0,1\n"));
     close(master);
+}
+
+TEST(SerialReader, MessagesEndWithTheReadThatEndsInALineEnd)
+{
+    std::string buf(SERIAL_BUF_SIZE, '\0');
+    serial_reader r{buf.data(), 0};
+    auto read_in = [&](const std::string &bytes) {
+        memcpy(r.buf + r.length, bytes.data(), bytes.size());
+        return serial_collected(&r, bytes.size());
+    };
+    std::string msg = with_checksum("1,0,0,1\n2,0,0,-3.0\n");
+    EXPECT_EQ(read_in(msg.substr(0, 7)), 0u);  // still collecting
+    ASSERT_EQ(read_in(msg.substr(7)), msg.size());
+    EXPECT_EQ(std::string(r.buf), msg);
+    EXPECT_EQ(r.length, 0u);
+
+    size_t n;
+    char *payload = serial_check(r.buf, msg.size(), &n);
+    ASSERT_NE(payload, nullptr);
+    static std::vector<std::string> lines;
+    lines.clear();
+    serial_each_line(payload, n, [](const char *line) { lines.emplace_back(line); });
+    EXPECT_EQ(lines, (std::vector<std::string>{"1,0,0,1", "2,0,0,-3.0"}));
+
+    // A buffer filled without a line end is dropped whole.
+    FdCapture cap;
+    std::string junk(SERIAL_DATA_MAX, '7');
+    EXPECT_EQ(read_in(junk), 0u);
+    EXPECT_EQ(r.length, 0u);
+    EXPECT_TRUE(harness::has_line(cap, "rt_serial_thread: message longer than 65534 bytes discarded\n"));
 }
