@@ -1,12 +1,14 @@
 #include "system.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "common/hw_rev.h"
 #include "crc.h"
@@ -110,6 +112,64 @@ void terminate_texts(sys_file *s)
     }
 }
 
+// Beyond any value an operation accepts (the infinite ratio is 1e8), yet
+// short enough in every report format.
+constexpr float SYS_FLOAT_LIMIT = 1e9f;
+
+// A stored number that no operation could have set (not finite, or absurdly
+// large: a foreign or damaged record that still passed the CRC) would make
+// its reports overrun the room the update passes keep for them. Such values
+// take their defaults; returns how many did.
+int repair_floats(sys_file *s, const sys_file *def)
+{
+    int n = 0;
+    auto fix = [&n](float &v, float d) {
+        if (!std::isfinite(v) || std::fabs(v) > SYS_FLOAT_LIMIT) {
+            v = d;
+            n++;
+        }
+    };
+    auto fix_eq = [&](sys_peq *peq, const sys_peq *dpeq, int bands, sys_shelf *shelf, const sys_shelf *dshelf,
+                      sys_highpass *hp, const sys_highpass *dhp) {
+        for (int i = 0; i < bands; i++) {
+            fix(peq[i].freq, dpeq[i].freq);
+            fix(peq[i].q, dpeq[i].q);
+            fix(peq[i].gain, dpeq[i].gain);
+        }
+        for (int i = 0; i < 2; i++) {
+            fix(shelf[i].freq, dshelf[i].freq);
+            fix(shelf[i].gain, dshelf[i].gain);
+        }
+        fix(hp->freq, dhp->freq);
+    };
+    for (int b = 0; b < SYS_BUSES; b++) {
+        sys_bus &x = s->bus[b];
+        const sys_bus &d = def->bus[b];
+        for (auto [v, dv] : {std::pair{&x.gain, d.gain}, {&x.delay_m, d.delay_m}, {&x.delay_ms, d.delay_ms},
+                             {&x.comp_thres, d.comp_thres}, {&x.comp_ratio, d.comp_ratio}, {&x.comp_knee, d.comp_knee},
+                             {&x.peak_overshoot, d.peak_overshoot}, {&x.comp_attack, d.comp_attack},
+                             {&x.comp_release, d.comp_release}, {&x.peak_release, d.peak_release}})
+            fix(*v, dv);
+        for (int g = 0; g < SYS_GEQ_BANDS; g++)
+            fix(x.geq[g], d.geq[g]);
+        fix_eq(x.peq, d.peq, SYS_BUS_PEQ_BANDS, x.shelf, d.shelf, &x.highpass, &d.highpass);
+    }
+    for (int o = 0; o < SYS_OUTPUTS; o++) {
+        sys_output &x = s->out[o];
+        const sys_output &d = def->out[o];
+        sys_way &w = x.way;
+        const sys_way &dw = d.way;
+        for (auto [v, dv] : {std::pair{&x.gain, d.gain}, {&x.delay_m, d.delay_m}, {&x.delay_ms, d.delay_ms},
+                             {&w.gain, dw.gain}, {&w.delay, dw.delay}, {&w.rms_limit, dw.rms_limit},
+                             {&w.peak_limit, dw.peak_limit}, {&w.rms_time, dw.rms_time}, {&w.attack, dw.attack},
+                             {&w.release, dw.release}, {&w.peak_release, dw.peak_release}})
+            fix(*v, dv);
+        fix_eq(x.peq, d.peq, SYS_OUT_PEQ_BANDS, x.shelf, d.shelf, &x.highpass, &d.highpass);
+    }
+    fix(s->temperature, def->temperature);
+    return n;
+}
+
 // What a file image is, as the loader judges it.
 enum state_check { STATE_VALID, STATE_BAD_LENGTH, STATE_BAD_MAGIC, STATE_BAD_CRC, STATE_BAD_VERSION };
 
@@ -154,9 +214,14 @@ bool load_from(int fd)
         log_error("system_load_state: file version error\n");
         return false;
     }
+    // The record loaded over holds the defaults (loading is part of start-up).
+    static sys_file defaults;
+    defaults = *my_sys;
     memcpy(my_sys, my_fileloadbuf + SYS_FILE_RECORD_OFFSET, sizeof(sys_file));
     my_sys->service_mode = 0;
     terminate_texts(my_sys);
+    if (int n = repair_floats(my_sys, &defaults))
+        log_error("system_load_state: %d values out of range set to their defaults\n", n);
     return true;
 }
 

@@ -353,6 +353,25 @@ TEST_F(SystemState, UnterminatedTextsAreCutInsideTheirFields)
     EXPECT_EQ(strlen(my_sys->project_description), (size_t)SYS_DESCRIPTION_SIZE - 1);
 }
 
+TEST_F(SystemState, ValuesNoOperationCouldSetTakeTheirDefaults)
+{
+    // A foreign or damaged record that still carries a good CRC.
+    sys_file rec = marked(7.0f);
+    rec.bus[3].geq[5] = NAN;
+    rec.bus[1].peq[2].freq = 1e30f;
+    rec.out[4].way.delay = -INFINITY;
+    rec.bus[2].comp_ratio = 1e8f;  // the infinite ratio is a real value
+    write_file(current(), file_of(rec));
+    EXPECT_EQ(init(), "system_load_state: 3 values out of range set to their defaults\n");
+    sys_file def;
+    system_defaults(&def);
+    EXPECT_FLOAT_EQ(my_sys->bus[3].gain, 7.0f);  // the rest stays as stored
+    EXPECT_EQ(my_sys->bus[3].geq[5], def.bus[3].geq[5]);
+    EXPECT_EQ(my_sys->bus[1].peq[2].freq, def.bus[1].peq[2].freq);
+    EXPECT_EQ(my_sys->out[4].way.delay, def.out[4].way.delay);
+    EXPECT_EQ(my_sys->bus[2].comp_ratio, 1e8f);
+}
+
 TEST_F(SystemState, WrongVersionIsRejected)
 {
     std::string f = file_of(marked(7.0f));
