@@ -1,0 +1,161 @@
+// The real-time thread's timing with autosaves: how late each cycle starts
+// against its deadline on the 25 ms grid, over a stretch of time during which
+// a gain changes every second (so the state file is saved about every three
+// seconds, as in a show where someone keeps adjusting), and how long one save
+// of the state file takes on this disk.
+//
+//   rt_jitter [SECONDS]     default 60
+//
+// Runs the real thread (dsp_lowlevel_init) in a fresh simulation root under
+// /tmp; a stand-in for the stream server takes each cycle's reports.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+#include "command.h"
+#include "dsp/dsp_lowlevel.h"
+#include "dsp/rt_thread.h"
+#include "platform.h"
+#include "system.h"
+
+namespace {
+
+struct cycle_start {
+    int64_t deadline, start;
+};
+
+std::vector<cycle_start> starts;
+std::atomic<size_t> start_count{0};
+
+void observe(int64_t deadline, int64_t start)
+{
+    size_t i = start_count.load(std::memory_order_relaxed);
+    if (i < starts.size()) {
+        starts[i] = {deadline, start};
+        start_count.store(i + 1, std::memory_order_release);
+    }
+}
+
+double ms(int64_t ns)
+{
+    return (double)ns / 1e6;
+}
+
+double percentile(std::vector<int64_t> v, double p)
+{
+    if (v.empty())
+        return 0.0;
+    std::sort(v.begin(), v.end());
+    return ms(v[std::min(v.size() - 1, (size_t)((double)v.size() * p))]);
+}
+
+ino_t current_inode(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// Durations of saves made one after the other (before the real-time thread
+// runs: only it saves).
+std::vector<int64_t> time_saves(int n)
+{
+    std::vector<int64_t> d;
+    for (int i = 0; i < n; i++) {
+        my_sys->bus[0].gain = (float)-(i % 50);
+        int64_t t0 = rt_monotonic_ns();
+        system_save_state();
+        d.push_back(rt_monotonic_ns() - t0);
+    }
+    return d;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    int seconds = argc > 1 ? atoi(argv[1]) : 60;
+    char dir[] = "/tmp/mirel-jitter-XXXXXX";
+    if (mkdtemp(dir) == nullptr)
+        return 1;
+    std::string cmd = std::string(MIREL_SOURCE_DIR) + "/tools/sim-root " + dir + " >/dev/null";
+    if (system(cmd.c_str()) != 0)
+        return 1;
+    setenv("MIREL_ROOT", dir, 1);
+    platform_init();
+    if (!freopen((std::string(dir) + "/tmp/server.err").c_str(), "w", stderr))
+        return 1;
+    std::string current = platform_path(SYS_FILE_CURRENT);
+
+    if (system_init() != 0)
+        return 1;
+    std::vector<int64_t> saves = time_saves(50);
+
+    starts.resize((size_t)seconds * 40 + 400);
+    rt_set_cycle_observer(observe);
+    if (dsp_lowlevel_init(0) != 0)
+        return 1;
+
+    // The stream server's part: after every cycle, take the reports. And a
+    // change every second; a save shows as a new inode of the current file.
+    std::vector<size_t> saved_in;  // cycles in which a save was made
+    ino_t inode = current_inode(current);
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    auto next_change = std::chrono::steady_clock::now();
+    int change = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        pthread_mutex_lock(&levels_lock);
+        timespec ts;
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        ts.tv_sec += 1;
+        pthread_cond_clockwait(&levels_cond, &levels_lock, CLOCK_MONOTONIC, &ts);
+        pthread_mutex_lock(&command_lock);
+        rt_info->command_stream_size = 0;
+        if (std::chrono::steady_clock::now() >= next_change) {
+            char line[32];
+            snprintf(line, sizeof line, "2,1,3,%d.0", -(change++ % 40) - 1);
+            command_work(line, 0);
+            next_change += std::chrono::seconds(1);
+        }
+        pthread_mutex_unlock(&command_lock);
+        pthread_mutex_unlock(&levels_lock);
+        ino_t now = current_inode(current);
+        if (now != inode) {
+            inode = now;
+            saved_in.push_back(start_count.load(std::memory_order_acquire));
+        }
+    }
+    rt_set_cycle_observer(nullptr);
+    size_t n = start_count.load(std::memory_order_acquire);
+
+    std::vector<int64_t> late, late_after_save, period;
+    for (size_t i = 0; i < n; i++) {
+        late.push_back(starts[i].start - starts[i].deadline);
+        if (i > 0)
+            period.push_back(starts[i].start - starts[i - 1].start);
+    }
+    // The save runs in the cycle before the one that noticed it: the cycle
+    // after the save is the one it could have made late.
+    for (size_t c : saved_in)
+        if (c < n)
+            late_after_save.push_back(starts[c].start - starts[c].deadline);
+    size_t overruns = (size_t)std::count_if(late.begin(), late.end(), [](int64_t l) { return l >= RT_CYCLE_NS; });
+    size_t late_1ms = (size_t)std::count_if(late.begin(), late.end(), [](int64_t l) { return l >= 1000000; });
+
+    printf("cycles: %zu in %d s, %zu autosaves\n", n, seconds, saved_in.size());
+    printf("start lateness: median %.3f ms, p99 %.3f ms, max %.3f ms; %zu cycles >= 1 ms late, %zu >= 25 ms\n",
+           percentile(late, 0.5), percentile(late, 0.99), percentile(late, 1.0), late_1ms, overruns);
+    printf("start to start: min %.3f ms, max %.3f ms\n", percentile(period, 0.0), percentile(period, 1.0));
+    printf("cycles right after an autosave: lateness max %.3f ms\n", percentile(late_after_save, 1.0));
+
+    printf("one save of the state file (%s): median %.2f ms, p90 %.2f ms, max %.2f ms\n", dir,
+           percentile(saves, 0.5), percentile(saves, 0.9), percentile(saves, 1.0));
+    cmd = std::string("rm -rf ") + dir;
+    return system(cmd.c_str()) == 0 ? 0 : 1;
+}
