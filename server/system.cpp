@@ -311,10 +311,19 @@ int device_mac(uint8_t mac[6])
 
 int system_device_number()
 {
-    uint8_t mac[6];
-    if (device_mac(mac) != 0)
-        return 0;
-    return mac[4] * 256 + mac[5];
+    // The MAC address never changes while the device runs: read it once (per
+    // root, for tests that change roots), not through a shell at every
+    // request of the default name.
+    static std::string read_in;
+    static int number = -1;
+    if (number < 0 || read_in != platform_root()) {
+        uint8_t mac[6];
+        if (device_mac(mac) != 0)
+            return 0;  // tried again next time
+        number = mac[4] * 256 + mac[5];
+        read_in = platform_root();
+    }
+    return number;
 }
 
 void device_default_name(char *buf, size_t size)

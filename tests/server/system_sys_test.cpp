@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -90,9 +91,16 @@ TEST_F(SystemSys, ServiceModeAndDeviceName)
     expect_device(22, 5, [] { command_work("22,5,FOH", 0); });
     EXPECT_STREQ(my_sys->device_name, "FOH");
     EXPECT_EQ(my_sys->device_name[4], 0);
-    // Empty: the default name of MAC ...:12:34 comes back.
-    expect_device(22, 5, [] { command_work("22,5,", 0); });
+    // Empty: the default name of MAC ...:12:34 comes back. The address is
+    // read once: a client repeating the request starts no shell each time.
+    std::string shims = root_.path("/tmp/shim.log");
+    std::string before = read_file(shims);
+    auto reads = std::count(before.begin(), before.end(), '\n');
+    for (int i = 0; i < 20; i++)
+        expect_device(22, 5, [] { command_work("22,5,", 0); });
     EXPECT_STREQ(my_sys->device_name, "KARU8-4660");
+    std::string log = read_file(shims);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), reads) << log;
 }
 
 TEST_F(SystemSys, AmplifiersAndPlayerStubs)
