@@ -77,7 +77,8 @@ void broadcast()
 }
 
 // How long poll may sleep: not at all while a writable client has data
-// queued, else until the first inactivity limit falls due.
+// queued or a client's lines wait, else until the first inactivity limit
+// falls due.
 int poll_timeout_ms()
 {
     int64_t now = now_us();
@@ -86,7 +87,7 @@ int poll_timeout_ms()
         const stream_client *c = &clients[i];
         if (c->state == STREAM_STATE_DEAD)
             continue;
-        if (c->writable && c->send_queue.size > 0)
+        if ((c->writable && c->send_queue.size > 0) || c->backlog)
             return 0;
         if (c->pending_since != 0)
             wait = std::min(wait, std::max<int64_t>(0, c->pending_since + STREAM_INACTIVITY_US - now + 1));
@@ -121,11 +122,15 @@ void client_serve(stream_client *c)
 {
     if (c->state == STREAM_STATE_DEAD)
         return;
-    if (c->readable) {
+    if (c->backlog) {
+        stream_client_continue(c);
+    } else if (c->readable) {
         c->readable = false;
         if (stream_client_read(c) != 0)
             return;
     }
+    if (c->state == STREAM_STATE_DEAD)
+        return;
     if (c->writable && c->send_queue.size > 0)
         stream_client_write(c);
 }
@@ -249,9 +254,11 @@ void *stream_thread(void *)
             stream_client *c = &clients[i];
             if (c->state == STREAM_STATE_DEAD)
                 continue;
-            // Ask for room to write only when there is something to write.
+            // Ask for room to write only when there is something to write,
+            // and for more input only when what came is handled.
             bool want_out = !c->writable && c->send_queue.size > 0;
-            short events = (short)((c->readable ? 0 : POLLIN) | (want_out ? POLLOUT : 0));
+            bool want_in = !c->readable && !c->backlog;
+            short events = (short)((want_in ? POLLIN : 0) | (want_out ? POLLOUT : 0));
             polled[n] = c;
             fds[n++] = pollfd{c->fd, events, 0};
         }

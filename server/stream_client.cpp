@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <pthread.h>
 #include <string_view>
 #include <strings.h>
@@ -45,6 +46,13 @@ stream_handlers handlers;
 // Information replies and the full dump; used by the network thread only,
 // under the command lock.
 char reply_buf[STREAM_REPLY_SIZE];
+
+int64_t now_us()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
+}
 
 // The result of queuing for a client: true when queued; otherwise the
 // client is killed with the line of its cause.
@@ -107,14 +115,19 @@ void client_greet(stream_client *c)
     pthread_mutex_unlock(&command_lock);
 }
 
-// Hands every complete line of data to stream_handle_line. A line ends at
-// "\n" or at a NUL before it. Returns the bytes used; an incomplete last line
-// is left. A line longer than STREAM_LINE_MAX kills the client, also while
-// it is still incomplete.
-size_t split_lines(stream_client *c, const char *data, size_t length)
+// Hands every complete line of data to stream_handle_line, until the
+// deadline passes (then backlog is set). A line ends at "\n" or at a NUL
+// before it. Returns the bytes used; an incomplete last line is left. A line
+// longer than STREAM_LINE_MAX kills the client, also while it is still
+// incomplete.
+size_t split_lines(stream_client *c, const char *data, size_t length, int64_t deadline)
 {
     size_t used = 0;
     while (used < length) {
+        if (used > 0 && now_us() > deadline) {
+            c->backlog = true;  // the rest on the next pass
+            break;
+        }
         const char *p = data + used;
         size_t left = length - used;
         size_t i = 0;
@@ -310,20 +323,20 @@ void detect_mode(stream_client *c)
     }
 }
 
-void process_raw(stream_client *c)
+void process_raw(stream_client *c, int64_t deadline)
 {
     buffer *q = &c->recv_queue;
     if (q->size > 0 && buffer_head(q)[0] == '\0')
         buffer_skip(q, 1);
-    size_t used = split_lines(c, buffer_head(q), q->size);
+    size_t used = split_lines(c, buffer_head(q), q->size, deadline);
     if (c->state != STREAM_STATE_DEAD)
         buffer_skip(q, used);
 }
 
-void process_frames(stream_client *c)
+void process_frames(stream_client *c, int64_t deadline)
 {
     buffer *q = &c->recv_queue;
-    while (c->state == STREAM_STATE_WEBSOCKET && q->size >= 2) {
+    while (c->state == STREAM_STATE_WEBSOCKET && q->size >= 2 && !c->backlog) {
         uint8_t *p = (uint8_t *)buffer_head(q);
         if ((p[0] & 0xF0) != WS_FIN || (p[1] & 0x80) == 0) {
             log_error("unexpected websocket header flags: %u / %u\n", p[0] & 0xF0u, p[1] & 0x80u);
@@ -354,15 +367,17 @@ void process_frames(stream_client *c)
             return;
         const uint8_t *mask = p + hdr - 4;
         uint8_t *payload = p + hdr;
-        for (size_t i = 0; i < length; i++)
-            payload[i] ^= mask[i & 3];
+        if (c->frame_done == 0)  // not yet begun, so still masked
+            for (size_t i = 0; i < length; i++)
+                payload[i] ^= mask[i & 3];
 
         switch (p[0] & 0x0F) {
         case WS_TEXT:
         case WS_BINARY:
-            if (split_lines(c, (const char *)payload, length) != length) {
-                if (c->state == STREAM_STATE_DEAD)
-                    return;
+            c->frame_done += split_lines(c, (const char *)payload + c->frame_done, length - c->frame_done, deadline);
+            if (c->state == STREAM_STATE_DEAD || c->backlog)
+                return;
+            if (c->frame_done != length) {
                 log_error("malformed websocket message contents\n");
                 stream_client_kill(c);
                 return;
@@ -379,19 +394,23 @@ void process_frames(stream_client *c)
         default:
             break;
         }
+        c->frame_done = 0;
         buffer_skip(q, hdr + length);
     }
 }
 
-// Handles what the receive queue holds, by the client's state.
+// Handles what the receive queue holds, by the client's state, for at most
+// the client's budget.
 void client_received(stream_client *c)
 {
+    int64_t deadline = now_us() + STREAM_CLIENT_BUDGET_US;
+    c->backlog = false;
     if (c->state == STREAM_STATE_NEW)
         detect_mode(c);
     if (c->state == STREAM_STATE_RAW)
-        process_raw(c);
+        process_raw(c, deadline);
     else if (c->state == STREAM_STATE_WEBSOCKET)
-        process_frames(c);
+        process_frames(c, deadline);
 }
 
 // A queue at its limit that is still incomplete can never be used.
@@ -472,6 +491,12 @@ int stream_client_read(stream_client *c)
     return c->state == STREAM_STATE_DEAD ? -1 : 0;
 }
 
+void stream_client_continue(stream_client *c)
+{
+    if (c->state != STREAM_STATE_DEAD && c->backlog)
+        client_received(c);
+}
+
 void stream_client_feed(stream_client *c, const void *bytes, size_t length)
 {
     const char *p = (const char *)bytes;
@@ -490,6 +515,8 @@ void stream_client_feed(stream_client *c, const void *bytes, size_t length)
         p += n;
         length -= n;
         client_received(c);
+        while (c->backlog && c->state != STREAM_STATE_DEAD)
+            client_received(c);
     }
 }
 

@@ -13,6 +13,10 @@ constexpr size_t STREAM_LINE_MAX = 1024;         // longest command line
 constexpr uint64_t STREAM_WS_PAYLOAD_MAX = 1024; // limit of a 64-bit frame length
 constexpr size_t STREAM_REPLY_SIZE = 65536;      // information reply and full dump
 constexpr size_t STREAM_WS_KEY_LEN = 24;
+// Longest time the lines of one client are handled in one go; the rest waits
+// for the next pass of the network thread, so broadcasts and the other
+// clients come in between, however costly the commands a client floods.
+constexpr int64_t STREAM_CLIENT_BUDGET_US = 5000;
 
 enum stream_state : int {
     STREAM_STATE_NEW = 0,        // no mode header yet
@@ -35,6 +39,9 @@ struct stream_client {
     int state;                // stream_state
     int conn_id;
     int64_t pending_since;    // monotonic microseconds; 0 = nothing pending
+    bool backlog;             // received lines wait for the next pass (budget spent)
+    size_t frame_done;        // payload bytes of the first queued frame already
+                              // handled (it is unmasked in place then)
 };
 
 // The command protocol, reached through this table so that the server runs
@@ -65,13 +72,15 @@ void stream_client_init(stream_client *c, int fd, int conn_id);
 // printed once). The record leaves the table at the end of the loop pass.
 void stream_client_kill(stream_client *c);
 
-// Reads what the socket holds into the receive queue and handles it.
-// Returns 0, or -1 when the client was killed.
+// Reads what the socket holds into the receive queue and handles it, for at
+// most STREAM_CLIENT_BUDGET_US. Returns 0, or -1 when the client was killed.
 int stream_client_read(stream_client *c);
+// Handles more of a backlog (the next pass of the network thread).
+void stream_client_continue(stream_client *c);
 // Writes as much of the send queue as the socket takes.
 void stream_client_write(stream_client *c);
-// Takes bytes as if they had been read from the socket, and handles them:
-// the receive side without a socket (tests and the fuzzer).
+// Takes bytes as if they had been read from the socket, and handles them
+// (backlog included): the receive side without a socket (tests and the fuzzer).
 void stream_client_feed(stream_client *c, const void *bytes, size_t length);
 
 // Queues one piece for a client: raw mode as it is (plus a NUL in NUL mode),

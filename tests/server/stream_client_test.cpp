@@ -121,3 +121,23 @@ TEST_F(StreamClient, PiecesUpToTheLimitStillGoOut)
     EXPECT_EQ(c.state, STREAM_STATE_DEAD);
     EXPECT_EQ(c.send_queue.size, STREAM_QUEUE_MAX);  // the refused byte was not added
 }
+
+TEST_F(StreamClient, SlowLinesAreHandledOverSeveralPassesInOrder)
+{
+    // 1 ms each: a frame of 30 outlasts a pass, and its lines go on in the
+    // next passes from where they stopped, the frame unmasked only once.
+    stream_client_feed(&c, WS_UPGRADE.data(), WS_UPGRADE.size());
+    std::string payload;
+    for (int i = 0; i < 30; i++)
+        payload += "77,5," + std::to_string(i) + "\n";
+    std::string frames = ws_frame(0x81, payload) + ws_frame(0x81, "1,5,0,0\n");
+    stream_client_feed(&c, frames.data(), frames.size());
+    EXPECT_EQ(c.state, STREAM_STATE_WEBSOCKET);
+    auto cmds = harness::commands();
+    ASSERT_EQ(cmds.size(), 31u);
+    for (int i = 0; i < 30; i++)
+        EXPECT_EQ(cmds[(size_t)i], "77,5," + std::to_string(i));
+    EXPECT_EQ(cmds[30], "1,5,0,0");
+    EXPECT_FALSE(c.backlog);
+    EXPECT_EQ(c.recv_queue.size, 0u);
+}

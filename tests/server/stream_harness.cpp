@@ -41,6 +41,8 @@ State *st;
 
 void on_command(const char *line, int)
 {
+    if (strncmp(line, "77,", 3) == 0)
+        std::this_thread::sleep_for(1ms);  // a command that takes its time
     std::lock_guard<std::mutex> g(st->m);
     st->commands.emplace_back(line);
     if (strncmp(line, "2,", 2) == 0)
