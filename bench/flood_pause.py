@@ -94,11 +94,12 @@ def gaps(arrivals, t0, t1):
     return g[-1] * 1000, g[min(len(g) - 1, int(len(g) * 0.99))] * 1000
 
 
-def flooder(port, message, ws, until, counter):
+def flooder(port, message, kind, until, counter):
     while time.monotonic() < until:
+        s = None
         try:
             s = connect(port)
-            if ws:
+            if kind == "ws":
                 key = base64.b64encode(os.urandom(16))
                 s.sendall(b"GET / HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                           b"Sec-WebSocket-Key: " + key + b"\r\nSec-WebSocket-Version: 13\r\n\r\n")
@@ -106,13 +107,16 @@ def flooder(port, message, ws, until, counter):
                 s.sendall(b"<mode>unix</mode>\n")
             s.sendall(message)
             counter[0] += 1
-            s.settimeout(2.0)
+            if kind == "wlan":
+                s.shutdown(socket.SHUT_WR)  # served, then closed by the server
+            s.settimeout(20.0)
             while s.recv(65536):
                 pass
         except OSError:
             pass
         finally:
-            s.close()
+            if s:
+                s.close()
 
 
 def main():
@@ -120,7 +124,7 @@ def main():
     ap.add_argument("server", nargs="?", default=os.path.join(HERE, "..", "build", "hw2", "mirelserver"))
     ap.add_argument("--seconds", type=float, default=10.0)
     ap.add_argument("--flooders", type=int, default=2)
-    ap.add_argument("--ws", action="store_true")
+    ap.add_argument("--kind", choices=["dump", "ws", "wlan"], default="dump")
     args = ap.parse_args()
 
     root = tempfile.mkdtemp(prefix="mirel-flood-")
@@ -137,14 +141,16 @@ def main():
         time.sleep(args.seconds)
         t1 = time.monotonic()
 
-        if args.ws:
+        if args.kind == "ws":
             message = ws_frame(b"1037\n" * 204) * 16
+        elif args.kind == "wlan":
+            message = b"".join(b"112,2,passphrase%d\n" % (1000 + i) for i in range(100))
         else:
             message = b"1037\n" * 819
         counter = [0]
         c0 = cpu_seconds(server.pid)
         until = time.monotonic() + args.seconds
-        threads = [threading.Thread(target=flooder, args=(port, message, args.ws, until, counter))
+        threads = [threading.Thread(target=flooder, args=(port, message, args.kind, until, counter))
                    for _ in range(args.flooders)]
         for t in threads:
             t.start()
@@ -159,7 +165,8 @@ def main():
 
         quiet_max, quiet_p99 = gaps(listener.arrivals, t0, t1)
         flood_max, flood_p99 = gaps(listener.arrivals, until - args.seconds, t2)
-        kind = "WebSocket frames" if args.ws else "raw lines"
+        kind = {"dump": "full dumps, raw lines", "ws": "full dumps, WebSocket frames",
+                "wlan": "WLAN passphrase changes"}[args.kind]
         print(f"floods ({kind}): {counter[0]} in {args.seconds:.0f} s by {args.flooders} flooders")
         print(f"broadcast gap, quiet:    longest {quiet_max:.1f} ms, p99 {quiet_p99:.1f} ms")
         print(f"broadcast gap, flooded:  longest {flood_max:.1f} ms, p99 {flood_p99:.1f} ms")
