@@ -18,7 +18,7 @@
         }                                                                                \
     } while (0)
 
-// Makes a fresh simulation root (tools/sim-root, with a USB stick inserted
+// Makes a fresh simulation root in memory when it can (tools/sim-root, with a USB stick inserted
 // so that nothing waits for one), points MIREL_ROOT at it and reads the
 // environment. The root is removed when the process exits. Returns its path.
 const std::string &fuzz_root_init();
