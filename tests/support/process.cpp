@@ -133,6 +133,12 @@ void ServerProcess::start(const std::string &root, int port, const std::vector<s
 {
     port_ = port;
     std::vector<std::string> env = {"MIREL_ROOT=" + root, "MIREL_PORT=" + std::to_string(port)};
+    // The DNS responder gets a free port of its own unless the caller chose one.
+    bool dns_chosen = false;
+    for (const std::string &e : extra_env)
+        dns_chosen |= e.rfind("MIREL_DNS_PORT=", 0) == 0;
+    if (!dns_chosen)
+        env.push_back("MIREL_DNS_PORT=" + std::to_string(free_port()));
     env.insert(env.end(), extra_env.begin(), extra_env.end());
     ChildProcess::start(MIREL_SERVER_BIN, env, root + "/tmp/server.out", root + "/tmp/server.err");
 }
