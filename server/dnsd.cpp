@@ -8,7 +8,6 @@
 #include <netinet/in.h>
 #include <pthread.h>
 #include <sys/socket.h>
-#include <vector>
 
 #include "log.h"
 #include "platform.h"
@@ -25,9 +24,20 @@ struct dnsd_entry {
     bool wildcard;                   // the single label "*"
 };
 
-// Replaced as a whole under the lock; the responder holds it for one query.
+struct dnsd_table {
+    dnsd_entry entry[DNSD_TABLE_MAX];
+    size_t count;
+};
+
+// Two tables allocated with the process: a new one is built in the spare
+// while the responder reads the current one, then the two change places under
+// the table lock, which the responder holds for one query. Writers take turns
+// on the writer lock.
 pthread_mutex_t g_table_lock = PTHREAD_MUTEX_INITIALIZER;
-std::vector<dnsd_entry> g_table;
+pthread_mutex_t g_writer_lock = PTHREAD_MUTEX_INITIALIZER;
+dnsd_table g_tables[2];
+dnsd_table *g_table = &g_tables[0];
+dnsd_table *g_spare = &g_tables[1];
 std::atomic<int> g_enabled{1};
 int g_socket = -1;
 
@@ -81,7 +91,8 @@ bool make_entry(in_addr a, const char *name, dnsd_entry *e)
 // The first entry that answers the question; nullptr when none does.
 const dnsd_entry *lookup(uint16_t type, const uint8_t *qname, size_t qname_len)
 {
-    for (const dnsd_entry &e : g_table) {
+    for (size_t i = 0; i < g_table->count; i++) {
+        const dnsd_entry &e = g_table->entry[i];
         if (type == DNSD_TYPE_A && (e.wildcard || same_name(e.name, e.name_len, qname, qname_len)))
             return &e;
         // The in-addr.arpa labels behind the reversed octets are not looked at.
@@ -265,25 +276,30 @@ void dnsd_init()
 
 void dnsd_set_table(const dnsd_pair *pairs, size_t count)
 {
-    std::vector<dnsd_entry> table;
-    table.reserve(count);
+    pthread_mutex_lock(&g_writer_lock);
+    dnsd_table *table = g_spare;
+    table->count = 0;
     for (size_t i = 0; i < count; i++) {
+        if (table->count == DNSD_TABLE_MAX) {
+            log_error("dnsd_set_table: table full at line %u, skipping\n", (unsigned)(i + 1));
+            break;
+        }
         in_addr a;
         if (inet_pton(AF_INET, pairs[i].address, &a) != 1) {
             log_error("error at line %u, skipping\n", (unsigned)(i + 1));
             continue;
         }
-        dnsd_entry e;
-        if (!make_entry(a, pairs[i].name, &e)) {
+        if (!make_entry(a, pairs[i].name, &table->entry[table->count])) {
             log_error("dnsd_set_table: name at line %u is no DNS name, skipping\n", (unsigned)(i + 1));
             continue;
         }
-        table.push_back(e);
+        table->count++;
     }
     pthread_mutex_lock(&g_table_lock);
-    g_table.swap(table);
+    g_spare = g_table;
+    g_table = table;
     pthread_mutex_unlock(&g_table_lock);
-    // The old table is freed here, outside the lock.
+    pthread_mutex_unlock(&g_writer_lock);
 }
 
 void dnsd_set_enabled(int flag)

@@ -14,6 +14,8 @@ constexpr uint16_t DNSD_TYPE_PTR = 12;
 constexpr uint16_t DNSD_CLASS_IN = 1;
 constexpr size_t DNSD_NAME_MAX = 255;     // wire form, terminating zero included
 constexpr size_t DNSD_LABEL_MAX = 63;
+// Names a table holds: two for each of 64 linked devices and the wildcard.
+constexpr size_t DNSD_TABLE_MAX = 129;
 
 // One name of the table and its address as dotted text.
 struct dnsd_pair {
@@ -27,7 +29,8 @@ void dnsd_init();
 
 // Builds a new table from the pairs, in their order, and replaces the old one.
 // A pair whose address does not parse, or whose name cannot be a DNS name, is
-// left out with a diagnostic naming its number (from 1).
+// left out with a diagnostic naming its number (from 1); so are the pairs
+// past DNSD_TABLE_MAX.
 void dnsd_set_table(const dnsd_pair *pairs, size_t count);
 
 // Answering (1, the state at start) or ignoring every query (0).

@@ -7,6 +7,8 @@
 #include "common/db_text.h"
 #include "dnsd.h"
 
+static_assert(2 * NETLINK_DEVICES_MAX + 1 <= DNSD_TABLE_MAX, "the DNS table holds every known device");
+
 namespace {
 
 // Written by the listener, read by the network manager when the own address

@@ -208,6 +208,21 @@ TEST_F(Dnsd, TableLeavesOutPairsThatCannotBeAnswered)
     EXPECT_EQ(a_of("bad-address"), "10.0.0.9");
 }
 
+TEST_F(Dnsd, TableHoldsEveryLinkedDeviceAndNoMore)
+{
+    std::vector<std::string> names;
+    for (size_t i = 0; i <= DNSD_TABLE_MAX; i++)
+        names.push_back("n" + std::to_string(i));
+    std::vector<dnsd_pair> pairs;
+    for (const std::string &n : names)
+        pairs.push_back({n.c_str(), "10.0.0.1"});
+    pairs.back().address = "10.0.0.2";
+    std::string log = errors_of([&] { dnsd_set_table(pairs.data(), pairs.size()); });
+    EXPECT_EQ(log, "dnsd_set_table: table full at line 130, skipping\n");
+    EXPECT_EQ(a_of("n128"), "10.0.0.1");
+    EXPECT_EQ(a_of("n129"), "none");
+}
+
 TEST(DnsdNames, QuestionNamesAreReadWithinTheDatagram)
 {
     dns_bytes w = dns_wire("a.bc");
