@@ -114,6 +114,11 @@ void track_own_address()
 
 void *helloworld_thread(void *)
 {
+    // The last four bytes of the MAC address tell devices' jitter apart. Read
+    // here, off the start-up path: only this thread draws random numbers.
+    uint8_t mac[6] = {0, 0, 0, 0, 0, 0};
+    device_mac(mac);
+    srandom((unsigned)mac[2] << 24 | (unsigned)mac[3] << 16 | (unsigned)mac[4] << 8 | mac[5]);
     while (!get_if_exists(NETIF_BRIDGE))
         sleep_us(SECOND_US + jitter_us());
     for (;;) {
@@ -258,11 +263,6 @@ int netlink_init()
     pthread_mutex_lock(&command_lock);
     netlink_settings_refresh();
     pthread_mutex_unlock(&command_lock);
-
-    // The last four bytes of the MAC address tell devices' jitter apart.
-    uint8_t mac[6] = {0, 0, 0, 0, 0, 0};
-    device_mac(mac);
-    srandom((unsigned)mac[2] << 24 | (unsigned)mac[3] << 16 | (unsigned)mac[4] << 8 | mac[5]);
 
     dnsd_init();
     // The wildcard answers from the start, with 0.0.0.0 until the address is known.
