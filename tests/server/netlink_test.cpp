@@ -3,8 +3,11 @@
 // commands a link packet runs on the live state.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <cstdio>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
 
 #include "dns_query.h"
 #include "dnsd.h"
@@ -12,6 +15,8 @@
 #include "netlink_devices.h"
 #include "report.h"
 #include "server_state.h"
+#include "support/process.h"
+#include "unique_fd.h"
 
 namespace {
 
@@ -132,6 +137,52 @@ TEST_F(NetlinkDevices, ListStartsAfreshEvery86400Hellos)
     EXPECT_TRUE(netlink_devices_hello(hello(0x0a000003, "B"), 100000));
     EXPECT_EQ(netlink_devices_count(), 1u);
     EXPECT_EQ(name_at(0), "B");
+}
+
+TEST(NetlinkBroadcast, SendsUpTo1023BytesAndOnlyWithAnAddress)
+{
+    // A socket on loopback stands in for the other devices.
+    unique_fd rx(socket(AF_INET, SOCK_DGRAM, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(rx.get(), (sockaddr *)&a, sizeof a), 0);
+    getsockname(rx.get(), (sockaddr *)&a, &len);
+    setenv("MIREL_PORT", std::to_string(ntohs(a.sin_port)).c_str(), 1);
+    platform_init();
+    unique_fd tx(socket(AF_INET, SOCK_DGRAM, 0));
+    netlink_socket = tx.get();
+    auto received = [&] {
+        std::vector<size_t> sizes;
+        char buf[2048];
+        ssize_t n;
+        while ((n = recv(rx.get(), buf, sizeof buf, MSG_DONTWAIT)) > 0)
+            sizes.push_back((size_t)n);
+        return sizes;
+    };
+    std::string packet(1024, '|');
+    netlink_broadcast_addr = 0;  // the own address is not known yet
+    netlink_broadcast(packet.data(), 100);
+    netlink_broadcast_addr = htonl(INADDR_LOOPBACK);
+    std::string log = errors_of([&] {
+        netlink_broadcast(packet.data(), 1024);
+        netlink_broadcast(packet.data(), 1023);
+    });
+    EXPECT_EQ(log, "netlink_broadcast: 1024 might be to long\n");
+    std::vector<size_t> got;
+    EXPECT_TRUE(wait_until(
+        [&] {
+            for (size_t n : received())
+                got.push_back(n);
+            return !got.empty();
+        },
+        2s));
+    EXPECT_EQ(got, std::vector<size_t>{1023});
+    netlink_socket = -1;
+    netlink_broadcast_addr = 0;
+    unsetenv("MIREL_PORT");
+    platform_init();
 }
 
 class NetlinkReceive : public ServerState {
