@@ -13,6 +13,8 @@
 #include "dnsd.h"
 #include "dsp/rt_thread.h"
 #include "log.h"
+#include "netconf.h"
+#include "netconf_daemon.h"
 #include "netif.h"
 #include "netlink_devices.h"
 #include "netlink_packet.h"
@@ -48,13 +50,6 @@ void sleep_us(int64_t us)
 int64_t jitter_us()
 {
     return random() >> 10;
-}
-
-int64_t monotonic_ns()
-{
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (int64_t)t.tv_sec * 1000000000 + t.tv_nsec;
 }
 
 sockaddr_in link_address(uint32_t addr_net)
@@ -198,12 +193,18 @@ uint32_t netlink_own_address()
 
 void netlink_manage_round()
 {
+    // The static branch applies reported settings once: the flag is taken
+    // with the copy, so a report during the round is applied next round.
     pthread_mutex_lock(&g_netconf_lock);
-    int mode = g_settings.net_flags & 0xff;
+    netlink_settings s = g_settings;
+    g_settings.changed = false;
     pthread_mutex_unlock(&g_netconf_lock);
+    int mode = s.net_flags & 0xff;
     bool changed = mode != g_last_mode;
 
-    // 1. The addressing of the mode (DHCP server, client, static) goes here.
+    netconf_reap();
+    // 1. The bridge's addressing and its daemons.
+    netconf_apply_mode(s, changed);
     // 2. The DNS service follows the mode byte.
     if (changed)
         dnsd_set_enabled(!(mode & NET_FLAG_DNS_OFF));
@@ -211,14 +212,15 @@ void netlink_manage_round()
     track_own_address();
     // 4.
     g_last_mode = mode;
-    // 5. The WLAN access point goes here.
+    // 5. The WLAN access point.
+    netconf_wlan_round();
 }
 
 void netlink_receive(const char *data, size_t len, uint32_t sender)
 {
     if (netlink_is_hello(data, len)) {
         netlink_hello h;
-        if (netlink_parse_hello(data, len, &h) && netlink_devices_hello(h, monotonic_ns()))
+        if (netlink_parse_hello(data, len, &h) && netlink_devices_hello(h, netconf_now_ns()))
             netlink_devices_publish(g_own_addr.load());
         return;
     }

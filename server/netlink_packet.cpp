@@ -10,8 +10,6 @@ namespace {
 
 constexpr char LINK_BAR = '|';
 constexpr int NETMASK_DEFAULT_BITS = 24;
-constexpr int NET_MODE_MASK = 3;
-constexpr int NET_MODE_STATIC = 3;
 
 bool bus_command(int id)
 {
@@ -139,9 +137,14 @@ uint32_t netlink_broadcast_address(uint32_t own, int net_flags, int netmask_bits
     if (own == 0)
         return 0;
     int bits = (net_flags & NET_MODE_MASK) == NET_MODE_STATIC ? netmask_bits : NETMASK_DEFAULT_BITS;
+    return own | ~netlink_netmask(bits);
+}
+
+uint32_t netlink_netmask(int bits)
+{
     if (bits <= 0)
-        return 0xffffffffu;
+        return 0;
     if (bits >= 32)
-        return own;
-    return own | (0xffffffffu >> bits);
+        return 0xffffffffu;
+    return 0xffffffffu << (32 - bits);
 }

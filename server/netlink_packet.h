@@ -58,6 +58,17 @@ int netlink_link_lines(const char *data, size_t len, const netlink_groups &group
 // untouched) when the line has fewer than three commas or out is too small.
 bool netlink_replace_fields(const char *line, int local, char *out, size_t size);
 
+// The low two bits of the network mode byte.
+constexpr int NET_MODE_MASK = 3;
+constexpr int NET_MODE_AUTO = 0;         // DHCP client if a server answers, else DHCP server
+constexpr int NET_MODE_DHCP_SERVER = 1;  // on 192.168.5.1
+constexpr int NET_MODE_DHCP_CLIENT = 2;
+constexpr int NET_MODE_STATIC = 3;
+
+// The netmask of a prefix length (host byte order): 0 bits give 0.0.0.0,
+// 32 or more 255.255.255.255.
+uint32_t netlink_netmask(int bits);
+
 // Where hellos and link packets go: the own address (host byte order) with
 // every host bit set, the netmask being 24 bits unless the network mode is
 // static (then the configured length; 0 gives 255.255.255.255). 0 while the

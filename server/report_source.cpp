@@ -9,6 +9,7 @@
 
 #include "common/db_text.h"
 #include "log.h"
+#include "netconf.h"
 #include "netlink.h"
 #include "platform.h"
 #include "system.h"
@@ -71,7 +72,7 @@ float report_source_out_delay_applied(int out)
     return my_device != nullptr ? dsp_out_delay_applied(out) : my_sys->out[out].delay_ms;
 }
 
-// ---- network: the bridge's own address, no access point yet; the stored passphrase ----
+// ---- network: the bridge's own address, the access point, the stored passphrase ----
 
 uint32_t report_source_iface_address()
 {
@@ -80,7 +81,7 @@ uint32_t report_source_iface_address()
 
 bool report_source_ap_running()
 {
-    return false;
+    return netconf_ap_running();
 }
 
 const char *report_source_wlan_passphrase()

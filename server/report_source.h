@@ -2,10 +2,9 @@
 // mirror, the network layer and the database own, and the device identity
 // for the version lines.
 //
-// Until the access point and the database are built, their answers below
-// are stand-ins that describe a device with no access point and no database
-// open. The address is the bridge's own (0 until the network manager has
-// learnt it), the passphrase the stored one.
+// Until the database is built, its answers below are stand-ins that
+// describe a device with no database open. The address is the bridge's own
+// (0 until the network manager has learnt it), the passphrase the stored one.
 #pragma once
 #include <cstddef>
 #include <cstdint>

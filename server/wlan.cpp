@@ -11,6 +11,7 @@
 
 #include "common/db_text.h"
 #include "log.h"
+#include "netconf.h"
 #include "platform.h"
 
 namespace {
@@ -199,9 +200,17 @@ int wlan_set_passphrase(const char *text)
         log_error("wlan_set_passphrase: passphrase needs 8 to 63 printable ASCII characters\n");
         return -1;
     }
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (!store(encoded))
-        return -1;
-    g_unsaved.clear();
+    bool changed;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        std::string stored = read_stored();
+        changed = !wlan_passphrase_valid(stored) || canonical(stored) != encoded;
+        if (!store(encoded))
+            return -1;
+        g_unsaved.clear();
+    }
+    // Outside the file's lock: the reload reads the passphrase again.
+    if (changed)
+        netconf_ap_reload();
     return 0;
 }

@@ -5,20 +5,13 @@
 // datagrams of their own making.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <cstdio>
-#include <memory>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 
-#include "dns_query.h"
 #include "dnsd.h"
-#include "stream_harness.h"
-#include "support/netns.h"
+#include "netns_client.h"
 #include "support/process.h"
 #include "support/sim_root.h"
-#include "unique_fd.h"
 
 namespace {
 
@@ -31,101 +24,6 @@ std::string hex(uint32_t v)
     char buf[16];
     snprintf(buf, sizeof buf, "%x", v);
     return buf;
-}
-
-// A raw-mode client inside a namespace. Everything it has taken is kept in
-// seen, so a test can look for lines that must not have come.
-struct NsClient {
-    std::unique_ptr<TestSocket> sock;
-    int id = 0;
-    std::string seen;
-
-    NsClient(const Netns &ns, int port)
-    {
-        ns.enter([&] { sock = std::make_unique<TestSocket>(port); });
-        sock->send("<mode>unix</mode>\n");
-        std::string greeting;
-        if (sock->take_until("\n", &greeting))
-            id = atoi(greeting.c_str());
-    }
-    void command(int cmd, const std::string &args)
-    {
-        sock->send(std::to_string(cmd) + "," + std::to_string(id) + "," + args + "\n");
-    }
-    std::string me() const { return std::to_string(id); }
-    // Waits for a whole line that begins with text.
-    bool expect_line(const std::string &text, std::chrono::milliseconds timeout = 5s)
-    {
-        std::string taken;
-        bool ok = sock->take_until("\n" + text, &taken, timeout);
-        seen += taken;
-        return ok;
-    }
-    // Waits for a line of this setting: the echo of our own command, or the
-    // same value from the link when the other device's change came first.
-    bool expect_set(int cmd, const std::string &values)
-    {
-        std::string mine = std::to_string(cmd) + "," + me() + "," + values + "\n";
-        std::string linked = std::to_string(cmd) + ",-127," + values + "\n";
-        return wait_until(
-            [&] {
-                sock->read_some(20ms);
-                return sock->in.find("\n" + mine) != std::string::npos ||
-                       sock->in.find("\n" + linked) != std::string::npos;
-            },
-            5s);
-    }
-    // Everything up to the answer to a query sent now (the key-lock value).
-    const std::string &all()
-    {
-        command(27, "-1");
-        expect_line("27," + me() + ",");
-        return seen;
-    }
-};
-
-// dig inside the namespace, one try of one second; its standard output.
-std::string dig(const Netns &ns, const std::string &args)
-{
-    std::string out;
-    ns.run("dig +tries=1 +time=1 " + args, &out);
-    return out;
-}
-
-std::string dig_short(const Netns &ns, const std::string &args)
-{
-    std::string out = dig(ns, "+short " + args);
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out;
-}
-
-// A UDP socket made inside the namespace.
-unique_fd ns_udp(const Netns &ns)
-{
-    unique_fd fd;
-    ns.enter([&] { fd.reset(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)); });
-    return fd;
-}
-
-void send_to(int fd, const std::string &bytes, uint32_t addr, int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(addr);
-    a.sin_port = htons((uint16_t)port);
-    ASSERT_EQ(sendto(fd, bytes.data(), bytes.size(), 0, (sockaddr *)&a, sizeof a), (ssize_t)bytes.size());
-}
-
-// The next datagram on fd within the timeout; empty when none came.
-dns_bytes receive(int fd, std::chrono::milliseconds timeout)
-{
-    pollfd p = {fd, POLLIN, 0};
-    if (poll(&p, 1, (int)timeout.count()) != 1)
-        return {};
-    uint8_t buf[1024];
-    ssize_t n = recv(fd, buf, sizeof buf, 0);
-    return n > 0 ? dns_bytes(buf, buf + n) : dns_bytes{};
 }
 
 // Asks the responder for name's address over fd; "none" when no answer.

@@ -142,6 +142,26 @@ bool Netns::add_bridge(const std::string &cidr) const
            shell(n + " link set br0 up") == 0;
 }
 
+std::vector<std::string> Netns::processes() const
+{
+    std::string pids;
+    shell(ip() + " netns pids " + name_, &pids);
+    std::istringstream in(pids);
+    std::vector<std::string> out;
+    for (long pid; in >> pid;) {
+        FILE *f = fopen(("/proc/" + std::to_string(pid) + "/cmdline").c_str(), "r");
+        if (f == nullptr)
+            continue;
+        std::string cmd;
+        for (int c; (c = fgetc(f)) != EOF;)
+            cmd += c == 0 ? ' ' : (char)c;
+        fclose(f);
+        if (!cmd.empty())
+            out.push_back(cmd.substr(0, cmd.size() - 1));
+    }
+    return out;
+}
+
 bool netns_join_br0(const Netns &a, const std::string &cidr_a, const Netns &b, const std::string &cidr_b)
 {
     std::string na = ip() + " -n " + a.name(), nb = ip() + " -n " + b.name();

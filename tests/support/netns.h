@@ -6,6 +6,7 @@
 #pragma once
 #include <functional>
 #include <string>
+#include <vector>
 
 // Every namespace made here is "mirelnl-<pid>-<tag>".
 constexpr const char *NETNS_PREFIX = "mirelnl-";
@@ -39,6 +40,8 @@ public:
     void enter(const std::function<void()> &fn) const;
     // Adds a bridge "br0" with the address (CIDR) and brings it up.
     bool add_bridge(const std::string &cidr) const;
+    // The command lines (arguments joined by blanks) of the processes inside.
+    std::vector<std::string> processes() const;
 
 private:
     std::string name_;
