@@ -83,9 +83,11 @@ public:
         return ns.run("ip addr flush dev br0 && ip addr add " + cidr + " brd + dev br0") == 0;
     }
 
+    // Torn down from the last: the server, then the namespace with the
+    // daemons left in it, then the root they wrote to.
+    SimRoot root;
     Netns ns;
     bool ok = false;
-    SimRoot root;
     ServerProcess server;
 };
 
@@ -176,9 +178,9 @@ TEST_F(NetconfNetns, StaticAndDhcpServerModesReachEveryClientAndTheHello)
     // hello goes out from it to the broadcast address of 20 bits.
     ASSERT_TRUE(d.set_address("10.213.12.5/20"));
     const std::string static_tail = ",3,10,213,12,5,20,10,213,0,1\n";
-    EXPECT_TRUE(c1.expect_line("21,0," + reported(0x0ad50c05) + static_tail));
-    EXPECT_TRUE(c2.expect_line("21,0," + reported(0x0ad50c05) + static_tail));
-    EXPECT_TRUE(d.server.wait_out("ip: ad50c05\n"));
+    EXPECT_TRUE(c1.expect_line("21,0," + reported(0x0ad50c05) + static_tail, 10s));
+    EXPECT_TRUE(c2.expect_line("21,0," + reported(0x0ad50c05) + static_tail, 10s));
+    EXPECT_TRUE(d.server.wait_out("ip: ad50c05\n", 10s));
     std::string to;
     EXPECT_TRUE(ear.hear("28,0,10,213,12,5,KARU8-4660\n", &to));
     EXPECT_EQ(to, "10.213.15.255");
@@ -197,7 +199,7 @@ TEST_F(NetconfNetns, StaticAndDhcpServerModesReachEveryClientAndTheHello)
     EXPECT_EQ(d.running("udhcpd"), 1);
     EXPECT_EQ(d.running("udhcpc"), 0);
     ASSERT_TRUE(d.set_address("192.168.5.1/24"));
-    EXPECT_TRUE(c2.expect_line("21,0," + reported(0xc0a80501) + ",1,"));
+    EXPECT_TRUE(c2.expect_line("21,0," + reported(0xc0a80501) + ",1,", 10s));
     const std::string at = "@192.168.5.1 -p " + std::to_string(DNS_PORT) + " ";
     EXPECT_TRUE(wait_until([&] { return dig_short(d.ns, at + "show.example") == "192.168.5.1"; }, 10s));
 
@@ -242,7 +244,7 @@ TEST_F(NetconfNetns, AutomaticModeFollowsTheOneShotClient)
 
     // The lease arrives: the new address is reported.
     ASSERT_TRUE(d.set_address("10.213.13.77/24"));
-    EXPECT_TRUE(c.expect_line("21,0," + reported(0x0ad50d4d) + ",16,192,168,0,64,24,0,0,0,0\n"));
+    EXPECT_TRUE(c.expect_line("21,0," + reported(0x0ad50d4d) + ",16,192,168,0,64,24,0,0,0,0\n", 10s));
     EXPECT_EQ(d.running("udhcpc"), 1);
 }
 
@@ -265,7 +267,7 @@ TEST_F(NetconfNetns, AccessPointRunsWhileTheWlanAdapterIsPlugged)
     const std::string conf = d.root.dir() + "/tmp/hostapd.conf";
     ASSERT_TRUE(d.wait_line("hostapd " + conf));
     EXPECT_TRUE(d.in_order({"brctl addif br0 wlan0", "hostapd " + conf}));
-    EXPECT_TRUE(c.expect_line("21,0," + own + ",256,"));
+    EXPECT_TRUE(c.expect_line("21,0," + own + ",256,", 10s));
     EXPECT_EQ(d.running("hostapd"), 1);
     std::vector<std::string> ssid, channel;
     for (const std::string &l : lines_of(d.file("/tmp/hostapd.conf"))) {
@@ -301,7 +303,7 @@ TEST_F(NetconfNetns, AccessPointRunsWhileTheWlanAdapterIsPlugged)
     // Unplugged: the access point stops and the bit goes.
     ASSERT_EQ(d.ns.run("ip link del wlan0"), 0);
     ASSERT_TRUE(d.wait_line("hostapd: SIGTERM"));
-    EXPECT_TRUE(c.expect_line("21,0," + own + ",0,"));
+    EXPECT_TRUE(c.expect_line("21,0," + own + ",0,", 10s));
     EXPECT_EQ(d.running("hostapd"), 0);
     EXPECT_TRUE(d.server.running());
 }
