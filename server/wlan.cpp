@@ -51,7 +51,7 @@ static_assert(table_total(wlan_trigram_table) == WLAN_TRIGRAM_TOTAL);
 
 namespace {
 
-// The file is read by the report passes and, later, by the network manager.
+// The file is read by the report passes and by the network manager.
 std::mutex g_mutex;
 // A made-up passphrase the file would not take: kept, so that every reader
 // gets the same one until it can be stored.
