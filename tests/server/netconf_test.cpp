@@ -1,8 +1,8 @@
 // The network manager inside the test process: the configuration files, the
 // commands and daemons of each network mode as the tool shims of a fresh
 // simulation root record them, and the daemon keeping (restart pause, stop,
-// no zombies). The bridge, "wlan0" and the whole round run against the real
-// server in network namespaces (netconf_netns_test.cpp).
+// no zombies). The bridge, "wlan0", automatic mode and the whole round run
+// against the real server in network namespaces (netconf_netns_test.cpp).
 #include <cerrno>
 #include <csignal>
 #include <sys/stat.h>
@@ -85,11 +85,6 @@ protected:
     std::string apply(const netlink_settings &s, bool changed)
     {
         return errors_of([&] { netconf_apply_mode(s, changed); });
-    }
-    void fail_tool(const std::string &tool, int status) const
-    {
-        mkdir(root_.path("/etc/fail").c_str(), 0755);
-        write_file(root_.path("/etc/fail/" + tool), std::to_string(status) + "\n");
     }
     const std::string &dir() const { return root_.dir(); }
 };
@@ -216,32 +211,6 @@ TEST_F(Netconf, ClientAndServerReplaceEachOther)
     apply(settings(3), true);
     EXPECT_EQ(log().front(), "udhcpd: SIGTERM");
     EXPECT_TRUE(process_gone(server));
-    EXPECT_EQ(netconf_pid(NETCONF_DHCPD), 0);
-}
-
-TEST_F(Netconf, AutomaticModeAsksOnceAndFollowsTheAnswer)
-{
-    // No DHCP server answers: the device becomes one.
-    fail_tool("udhcpc", 1);
-    apply(settings(0), true);
-    std::string udhcpd = "udhcpd -f " + dir() + "/tmp/udhcpd.conf";
-    ASSERT_TRUE(wait_line(udhcpd));
-    EXPECT_EQ(log(), (V{"route add -net 192.168.5.0 netmask 255.255.255.0 br0", "udhcpc -qnR -t 6 -i br0",
-                        "ifconfig br0 192.168.5.1", "touch " + dir() + "/mnt/userdata/udhcpd.leases", udhcpd}));
-
-    // The decision stands until the mode byte changes: no second question.
-    clear_log();
-    apply(settings(0, {10, 213, 12, 5}, 24, {0, 0, 0, 0}, false), false);
-    EXPECT_EQ(log(), V{});
-    EXPECT_GT(netconf_pid(NETCONF_DHCPD), 0);
-
-    // A server answers: the device becomes a client.
-    unlink(root_.path("/etc/fail/udhcpc").c_str());
-    apply(settings(0x10), true);
-    std::string udhcpc = "udhcpc -f -R -A 3 -i br0";
-    ASSERT_TRUE(wait_line(udhcpc));
-    EXPECT_EQ(log(), (V{"udhcpd: SIGTERM", "route add -net 192.168.5.0 netmask 255.255.255.0 br0",
-                        "udhcpc -qnR -t 6 -i br0", "ifconfig br0 0.0.0.0", udhcpc}));
     EXPECT_EQ(netconf_pid(NETCONF_DHCPD), 0);
 }
 
