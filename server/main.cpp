@@ -9,6 +9,7 @@
 #include "dsp/dsp_lowlevel.h"
 #include "dsp/rt_thread.h"
 #include "log.h"
+#include "netlink.h"
 #include "platform.h"
 #include "report.h"
 #include "report_format.h"
@@ -74,6 +75,9 @@ int main()
         log_error("stream_rt_init()\n");
         return -1;
     }
+
+    // Device linking, the network manager and the DNS responder; failures end the process.
+    netlink_init();
 
     // The main thread's work is done; it lives as long as the real-time thread.
     pthread_join(rt_thread_id(), nullptr);

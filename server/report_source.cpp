@@ -9,6 +9,8 @@
 
 #include "common/db_text.h"
 #include "log.h"
+#include "netconf.h"
+#include "netlink.h"
 #include "platform.h"
 #include "system.h"
 #include "wlan.h"
@@ -70,18 +72,16 @@ float report_source_out_delay_applied(int out)
     return my_device != nullptr ? dsp_out_delay_applied(out) : my_sys->out[out].delay_ms;
 }
 
-// ---- network: the configured address, no access point yet; the stored passphrase ----
+// ---- network: the bridge's own address, the access point, the stored passphrase ----
 
 uint32_t report_source_iface_address()
 {
-    const int32_t *ip = my_sys->ip;
-    return (uint32_t)(ip[0] & 0xff) << 24 | (uint32_t)(ip[1] & 0xff) << 16 | (uint32_t)(ip[2] & 0xff) << 8 |
-           (uint32_t)(ip[3] & 0xff);
+    return netlink_own_address();
 }
 
 bool report_source_ap_running()
 {
-    return false;
+    return netconf_ap_running();
 }
 
 const char *report_source_wlan_passphrase()

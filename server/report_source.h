@@ -2,9 +2,9 @@
 // mirror, the network layer and the database own, and the device identity
 // for the version lines.
 //
-// Until the network layer and the database are built, their answers below
-// are stand-ins that describe a device with no access point and no database
-// open: the configured address, no rows. The passphrase is the stored one.
+// Until the database is built, its answers below are stand-ins that
+// describe a device with no database open. The address is the bridge's own
+// (0 until the network manager has learnt it), the passphrase the stored one.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +19,7 @@ float report_source_bus_delay_applied(int bus);  // ms
 float report_source_out_delay_applied(int out);  // ms
 
 // ---- network ----
-uint32_t report_source_iface_address();  // most significant octet first
+uint32_t report_source_iface_address();  // the bridge's own address, most significant octet first
 bool report_source_ap_running();
 const char *report_source_wlan_passphrase();  // percent-encoded, made up when there is none
 

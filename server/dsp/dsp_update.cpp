@@ -732,6 +732,8 @@ bool outputs(report_writer *w)
 void system_information(report_writer *w)
 {
     if (report_pending.device[21]) {
+        // The network manager works from what is reported.
+        netlink_settings_refresh();
         report_format_network(w, requester(21), report_source_iface_address(), report_source_ap_running());
         report_pending.device[21] = 0;
     }

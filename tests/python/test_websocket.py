@@ -32,7 +32,7 @@ class Server:
         subprocess.run([os.path.join(SOURCE, "tools/sim-root"), self.root], check=True, stdout=subprocess.DEVNULL)
         self.port = free_port()
         self.err_path = os.path.join(self.tmp.name, "server.err")
-        env = dict(os.environ, MIREL_ROOT=self.root, MIREL_PORT=str(self.port))
+        env = dict(os.environ, MIREL_ROOT=self.root, MIREL_PORT=str(self.port), MIREL_DNS_PORT=str(free_port()))
         with open(self.err_path, "wb") as err:
             self.proc = subprocess.Popen([SERVER], env=env, stdin=subprocess.DEVNULL,
                                          stdout=subprocess.DEVNULL, stderr=err)

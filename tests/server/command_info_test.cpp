@@ -77,7 +77,8 @@ TEST_F(CommandInfo, DeviceVersionAndDump)
 {
     std::vector<std::string> l = lines_of(ask("1029,0").reply);
     ASSERT_EQ(l.size(), 8u + 8 + 2);
-    EXPECT_EQ(l[0], "21,0,3232235590,0,192,168,0,70,24,0,0,0,0");
+    // No bridge address yet: the interface address is 0, the configured one follows.
+    EXPECT_EQ(l[0], "21,0,0,0,192,168,0,70,24,0,0,0,0");
     EXPECT_EQ(l[1], "112,0," + read_file(root_.path(WLAN_PASSPHRASE_FILE)));
     EXPECT_EQ(l[16], "1036,0,2,2,0,0,3560,200,1234,Linux%204.9.88-sim");
     EXPECT_EQ(l[17], "122,0,2,2,0,0,3560,200,1234,Linux%204.9.88-sim");

@@ -23,6 +23,9 @@ public:
     // output and error go to out_file and err_file.
     void start(const std::string &program, const std::vector<std::string> &env, const std::string &out_file,
                const std::string &err_file);
+    // The same with a whole argument vector (argv[0] is the program's path).
+    void start_argv(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                    const std::string &out_file, const std::string &err_file);
     bool running();
     // Sends sig and waits for the end (SIGKILL after the timeout). Returns the wait status.
     int stop(int sig = 15, std::chrono::milliseconds timeout = 3s);
@@ -44,8 +47,11 @@ private:
 // The real mirelserver in a simulation root on a port of its own.
 class ServerProcess : public ChildProcess {
 public:
-    // Starts the server; extra_env is added to MIREL_ROOT and MIREL_PORT.
-    void start(const std::string &root, int port, const std::vector<std::string> &extra_env = {});
+    // Starts the server; extra_env is added to MIREL_ROOT and MIREL_PORT (and
+    // a free MIREL_DNS_PORT unless extra_env names one). With netns given it
+    // runs inside that network namespace (ip netns exec).
+    void start(const std::string &root, int port, const std::vector<std::string> &extra_env = {},
+               const std::string &netns = "");
     int port() const { return port_; }
 
 private:
