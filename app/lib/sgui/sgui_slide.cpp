@@ -37,6 +37,8 @@ void sgui_slide_frame()
     int step = (int)(((long long)remaining * SGUI_SLIDE_FACTOR) >> 16);  // floor
     if (g.slide > 0)
         step -= 1;  // moving up: one more pixel
+    else if (step == 0 && remaining > 0)
+        step = 1;  // moving down rounds down, but never stands still short of the end
     g.slide_boundary += step;
     if ((g.slide > 0 && g.slide_boundary < target) || (g.slide < 0 && g.slide_boundary > target))
         g.slide_boundary = target;
