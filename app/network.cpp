@@ -713,6 +713,16 @@ void network_output_command(const char *text)
     sgui_unlock();
 }
 
+std::string network_take_output()
+{
+    sgui_lock();
+    std::string text(g.command_output_stream != nullptr ? g.command_output_stream : "", g.output_len);
+    if (g.command_output_stream != nullptr)
+        discard_output();
+    sgui_unlock();
+    return text;
+}
+
 int network_get_conn_id()
 {
     return g.conn_id;

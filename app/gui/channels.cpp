@@ -1,5 +1,6 @@
 #include "gui/channels.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string>
@@ -61,7 +62,8 @@ void channels_init()
 
 void channels_add_listener(void (*changed)())
 {
-    listeners.push_back(changed);
+    if (std::find(listeners.begin(), listeners.end(), changed) == listeners.end())
+        listeners.push_back(changed);
 }
 
 const char *channels_bus_label(int bus)

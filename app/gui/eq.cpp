@@ -334,13 +334,23 @@ void select_band(eq_editor *e, int band)
     refresh_controls(e);
 }
 
+// A spinner's value as the command line carries it (gains and Q with one
+// decimal, frequencies whole), so that the record holds what the server will.
+float wire_value(const eq_controls &k, sgui_widget *x)
+{
+    double v = sgui_spinner_get_double(x);
+    if (x == k.freq)
+        return (float)std::round(v);
+    return (float)(std::round(v * 10) / 10);
+}
+
 // A control changed by the user: the record, the handle, the command.
 void on_control(eq_editor *e, sgui_widget *x, int value)
 {
     const eq_controls &k = e->controls;
     eq_channel &c = shown(e);
     int band = e->band[e->mode];
-    double v = x->kind == SGUI_KIND_SPINNER ? sgui_spinner_get_double(x) : value;
+    float v = x->kind == SGUI_KIND_SPINNER ? wire_value(k, x) : (float)value;
     if (x == k.bypass) {
         int bit = page_bypass_bit[e->mode];
         c.flags = sgui_checkbox_get_ticked(x) ? c.flags | bit : c.flags & ~bit;
@@ -357,17 +367,17 @@ void on_control(eq_editor *e, sgui_widget *x, int value)
             select_band(e, value);
             return;
         }
-        c.geq[band] = (float)v;
+        c.geq[band] = v;
         eqvis_set_geq(e->eqw, band, c.geq[band]);
         break;
     case EQ_PEQ: {
         eq_peq_band &b = c.peq[band];
         if (x == k.gain)
-            b.gain = (float)v;
+            b.gain = v;
         else if (x == k.freq)
-            b.freq = (float)v;
+            b.freq = v;
         else if (x == k.q)
-            b.q = (float)v;
+            b.q = v;
         else if (x == k.enabled)
             b.bypass = !sgui_checkbox_get_ticked(x);
         push_peq(e, band);
@@ -375,7 +385,7 @@ void on_control(eq_editor *e, sgui_widget *x, int value)
     }
     case EQ_HPF:
         if (x == k.freq)
-            c.hpf.freq = (float)v;
+            c.hpf.freq = v;
         else if (x == k.type)
             c.hpf.type = value;
         push_hpf(e);
@@ -383,9 +393,9 @@ void on_control(eq_editor *e, sgui_widget *x, int value)
     case EQ_SHELF: {
         eq_shelf &s = c.shelf[band];
         if (x == k.gain)
-            s.gain = (float)v;
+            s.gain = v;
         else if (x == k.freq)
-            s.freq = (float)v;
+            s.freq = v;
         else if (x == k.enabled)
             s.bypass = !sgui_checkbox_get_ticked(x);
         push_shelf(e, band);
@@ -447,9 +457,15 @@ int on_key(sgui_widget *root, int keys, int)
     return keys;
 }
 
+eq_editor *editors[2];  // bus, output: for the name listener
+
 void free_editor(sgui_widget *root)
 {
-    delete static_cast<eq_editor *>(root->data);
+    auto *e = static_cast<eq_editor *>(root->data);
+    for (eq_editor *&x : editors)
+        if (x == e)
+            x = nullptr;
+    delete e;
     root->data = nullptr;
 }
 
@@ -560,8 +576,6 @@ void on_geq_masks(const command_arg *a, intptr_t user)
 
 // The group map or a name changed: the header, and for the output editor
 // the group of the output shown.
-eq_editor *editors[2];
-
 void on_names()
 {
     for (eq_editor *e : editors) {
@@ -587,8 +601,7 @@ void register_listeners(eq_editor *e)
     network_add_listener(id.peq, on_peq, user);
     network_add_listener(id.shelf, on_shelf, user);
     network_add_listener(id.hpf, on_hpf, user);
-    if (editors[0] == nullptr && editors[1] == nullptr)
-        channels_add_listener(on_names);
+    channels_add_listener(on_names);
     editors[e->is_bus ? 0 : 1] = e;
 }
 
