@@ -72,7 +72,8 @@ protected:
     // The level of the curve in the display's 1 kHz column, from screen.txt.
     float curve_at_1k()
     {
-        const PanelItem *v = panel.screen().find("eqvis");
+        PanelScreen screen = panel.screen();
+        const PanelItem *v = screen.find("eqvis");
         size_t at = v != nullptr ? v->text.find("1k=") : std::string::npos;
         return at == std::string::npos ? -99.0f : std::stof(v->text.substr(at + 3));
     }
@@ -80,7 +81,8 @@ protected:
     std::vector<int> curve_rows(int column)
     {
         PanelItem vis;
-        if (const PanelItem *v = panel.screen().find("eqvis"))
+        PanelScreen screen = panel.screen();
+        if (const PanelItem *v = screen.find("eqvis"))
             vis = *v;
         PanelBitmap bmp;
         std::vector<int> rows;
@@ -104,7 +106,8 @@ TEST_F(EqEndToEnd, GraphicBandSeventeenRisesAtOneKilohertz)
 {
     ASSERT_NO_FATAL_FAILURE(start_all());
     ASSERT_NO_FATAL_FAILURE(open_bus_eq());
-    const PanelItem *vis = panel.screen().find("eqvis");
+    PanelScreen first = panel.screen();
+    const PanelItem *vis = first.find("eqvis");
     ASSERT_NE(vis, nullptr);
     int zero_row = vis->h / 2;
     // Column 174: the 900 Hz grid line, between the handles of bands 16 and 17.
