@@ -24,15 +24,18 @@ protected:
         ASSERT_TRUE(wait_until([&] { return accepts_tcp(port) || !server.running(); }, 5s)) << server.err();
         ASSERT_TRUE(server.running()) << server.err();
     }
-    // Server and panel up, the panel first (connection id 1), then the watcher.
+    // Server and panel up, then the watcher.
     void start_all()
     {
         start_server();
         panel.start(root, port);
         ASSERT_TRUE(panel.wait_connected()) << panel.err();
+        std::string err = panel.err();
+        panel_id = atoi(err.c_str() + err.find("conn id: ") + 9);
         watcher = std::make_unique<RawClient>(port);
         ASSERT_TRUE(watcher->ok());
-        ASSERT_EQ(watcher->conn_id(), 2) << panel.err() << server.err();
+        watcher_id = watcher->conn_id();
+        ASSERT_NE(watcher_id, panel_id);
         ASSERT_TRUE(panel.wait_item("button", "INPUT BUSES", 10s)) << panel.screen().text();
     }
     // From the main menu (focus on the network line) into an entry's list.
@@ -95,8 +98,23 @@ protected:
         }
         return rows;
     }
+    // A report line of a change the panel made: P stands for its connection id.
+    bool seen(std::string line)
+    {
+        line.replace(line.find(",P,"), 3, "," + std::to_string(panel_id) + ",");
+        bool ok = watcher->wait(line);
+        if (!ok)
+            ADD_FAILURE() << line << " not in\n" << watcher->reports();
+        return ok;
+    }
     SimRoot root;
-    int port = 0;
+    int port = 0, panel_id = 0, watcher_id = 0;
+    // A command line of the watcher: W stands for its connection id.
+    bool send(std::string line)
+    {
+        line.replace(line.find(",W,"), 3, "," + std::to_string(watcher_id) + ",");
+        return watcher->send(line);
+    }
     ServerProcess server;
     PanelProcess panel;
     std::unique_ptr<RawClient> watcher;
@@ -118,9 +136,9 @@ TEST_F(EqEndToEnd, GraphicBandSeventeenRisesAtOneKilohertz)
     ASSERT_TRUE(focused_shows("spinner", "1k"));
     ASSERT_TRUE(panel.press(PANEL_KEY_PREV));
     // Each detent is one command of 1 dB, and every client sees it.
-    for (const char *line : {"\n12,1,0,17,1.0\n", "\n12,1,0,17,2.0\n", "\n12,1,0,17,3.0\n"}) {
+    for (const char *line : {"\n12,P,0,17,1.0\n", "\n12,P,0,17,2.0\n", "\n12,P,0,17,3.0\n"}) {
         ASSERT_TRUE(panel.turn(1));
-        EXPECT_TRUE(watcher->wait(line)) << line << watcher->reports();
+        seen(line);
     }
     EXPECT_TRUE(focused_shows("spinner", "3.0"));
     // The server's curve comes back and is drawn: up at 1 kHz. (The pixels
@@ -141,18 +159,18 @@ TEST_F(EqEndToEnd, ParametricShelfAndHighPassThroughTheirControls)
     ASSERT_NO_FATAL_FAILURE(open_bus_eq());
     ASSERT_NO_FATAL_FAILURE(page("PEQ"));
     ASSERT_TRUE(panel.turn_slowly(2));  // GAIN of band 1
-    EXPECT_TRUE(watcher->wait("\n16,1,0,0,50,1.0,2.0,0\n")) << watcher->reports();
+    seen("\n16,P,0,0,50,1.0,2.0,0\n");
     ASSERT_TRUE(panel.press(PANEL_KEY_NEXT));  // FREQ
     ASSERT_TRUE(panel.turn(1));
-    EXPECT_TRUE(watcher->wait("\n16,1,0,0,51,1.0,2.0,0\n")) << watcher->reports();
+    seen("\n16,P,0,0,51,1.0,2.0,0\n");
     ASSERT_TRUE(panel.press(PANEL_KEY_NEXT));  // Q: doubled steps from 1
     ASSERT_TRUE(panel.turn(1));
-    EXPECT_TRUE(watcher->wait("\n16,1,0,0,51,1.2,2.0,0\n")) << watcher->reports();
+    seen("\n16,P,0,0,51,1.2,2.0,0\n");
     ASSERT_TRUE(panel.press(PANEL_KEY_NEXT));  // FLAT ALL
     ASSERT_TRUE(panel.press(PANEL_KEY_NEXT));  // ENABLED
     ASSERT_TRUE(focused_shows("checkbox", "1"));
     ASSERT_TRUE(panel.turn(-1));
-    EXPECT_TRUE(watcher->wait("\n16,1,0,0,51,1.2,2.0,1\n")) << watcher->reports();
+    seen("\n16,P,0,0,51,1.2,2.0,1\n");
     // Band 4 through the curve display's keys: the controls show it.
     for (int i = 0; i < 3; i++)
         ASSERT_TRUE(panel.press(PANEL_KEY_PAGE_NEXT));
@@ -161,25 +179,25 @@ TEST_F(EqEndToEnd, ParametricShelfAndHighPassThroughTheirControls)
 
     ASSERT_NO_FATAL_FAILURE(page("SHELF"));
     ASSERT_TRUE(panel.turn(1));
-    EXPECT_TRUE(watcher->wait("\n17,1,0,0,100,1.0,0\n")) << watcher->reports();
+    seen("\n17,P,0,0,100,1.0,0\n");
     ASSERT_TRUE(panel.press(PANEL_KEY_PAGE_NEXT));  // the high shelf
     ASSERT_TRUE(panel.wait_item("spinner", "10.0k"));
     ASSERT_TRUE(panel.turn(-1));
-    EXPECT_TRUE(watcher->wait("\n17,1,0,1,10000,-1.0,0\n")) << watcher->reports();
+    seen("\n17,P,0,1,10000,-1.0,0\n");
 
     ASSERT_NO_FATAL_FAILURE(page("HPF"));
     ASSERT_TRUE(panel.turn_slowly(2));  // FREQ from 80 Hz
-    EXPECT_TRUE(watcher->wait("\n18,1,0,82,0,0\n")) << watcher->reports();
+    seen("\n18,P,0,82,0,0\n");
     ASSERT_TRUE(panel.press(PANEL_KEY_NEXT));  // TYPE through every kind
     for (int t = 1; t <= 4; t++) {
         ASSERT_TRUE(panel.turn(1));
-        EXPECT_TRUE(watcher->wait("\n18,1,0,82," + std::to_string(t) + ",0\n")) << watcher->reports();
+        seen("\n18,P,0,82," + std::to_string(t) + ",0\n");
     }
     EXPECT_TRUE(focused_shows("spinner", "LR12"));
     // The page bypass: the flags word with the high-pass bit.
     ASSERT_TRUE(panel.press(PANEL_KEY_NEXT));
     ASSERT_TRUE(panel.turn(1));
-    EXPECT_TRUE(watcher->wait("\n14,1,0,2048\n")) << watcher->reports();
+    seen("\n14,P,0,2048\n");
 }
 
 TEST_F(EqEndToEnd, AnotherClientsChangeRedrawsOnlyTheChannelShown)
@@ -191,13 +209,13 @@ TEST_F(EqEndToEnd, AnotherClientsChangeRedrawsOnlyTheChannelShown)
     // Bus 2 (linked with no other) changes; then bus 0's label, which the
     // header shows: by then the panel has had bus 2's curve too (reports
     // come in order).
-    ASSERT_TRUE(watcher->send("12,2,2,17,6.0\n"));
+    ASSERT_TRUE(send("12,W,2,17,6.0\n"));
     ASSERT_TRUE(watcher->wait("\n13,0,2,"));
-    ASSERT_TRUE(watcher->send("9,2,0,MARK\n"));
+    ASSERT_TRUE(send("9,W,0,MARK\n"));
     ASSERT_TRUE(panel.wait_item("label", "IN 1 MARK")) << panel.screen().text();
     EXPECT_EQ(panel.screen().find("eqvis")->text, before);
     // Bus 0's band 1 (selected on the graphic page): curve and control follow.
-    ASSERT_TRUE(watcher->send("12,2,0,0,-6.0\n"));
+    ASSERT_TRUE(send("12,W,0,0,-6.0\n"));
     EXPECT_TRUE(focused_shows("spinner", "-6.0"));
     EXPECT_TRUE(wait_until([&] { return panel.screen().find("eqvis")->text != before; }));
 }
@@ -258,7 +276,7 @@ TEST_F(EqEndToEnd, OutputGroupEditorEditsTheWholeGroup)
     EXPECT_NE(panel.screen().find("label", "OUT 1+2 MAIN"), nullptr);
     EXPECT_NE(panel.screen().find("eqvis", "page=PEQ"), nullptr);
     ASSERT_TRUE(panel.turn_slowly(2));
-    EXPECT_TRUE(watcher->wait("\n45,1,0,0,50,1.0,2.0,0\n")) << watcher->reports();
+    seen("\n45,P,0,0,50,1.0,2.0,0\n");
     // The next save of the state shows both outputs of the group changed.
     EXPECT_TRUE(wait_until(
         [&] {
