@@ -230,7 +230,8 @@ void make_two_output_group(const SimRoot &root, int port, ServerProcess &server)
     {
         RawClient c(port);
         ASSERT_TRUE(c.send("35,0,0,MAIN\n"));
-        ASSERT_TRUE(wait_until([&] { return file_exists(file); }, 10s));
+        // Written in place: complete once it has all its bytes.
+        ASSERT_TRUE(wait_until([&] { return read_file(file).size() == 23104; }, 10s));
     }
     server.stop();
     // The record starts behind the 8-byte header; output records of 1688
