@@ -14,6 +14,8 @@
 // new curve), and reads the panel's CPU time from /proc.
 #include <benchmark/benchmark.h>
 
+#include "proc_stat.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -318,23 +320,6 @@ BENCHMARK(BM_CurveToScreen)->Iterations(1)->UseManualTime()->Unit(benchmark::kMi
 
 // ---- mirelapp with mirelserver, the encoder turning -------------------------
 
-long cpu_ticks(pid_t pid)
-{
-    char path[64], buf[1024];
-    snprintf(path, sizeof path, "/proc/%d/stat", (int)pid);
-    FILE *f = fopen(path, "r");
-    if (f == nullptr)
-        return -1;
-    size_t n = fread(buf, 1, sizeof buf - 1, f);
-    fclose(f);
-    buf[n] = 0;
-    const char *q = strrchr(buf, ')');
-    long utime = 0, stime = 0;
-    if (q == nullptr || sscanf(q + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime) != 2)
-        return -1;
-    return utime + stime;
-}
-
 pid_t spawn(const std::string &program, const std::string &root, int port)
 {
     pid_t pid = fork();
@@ -439,7 +424,7 @@ void BM_PanelCpuTurning(benchmark::State &state)
             break;
         }
         auto t0 = clock_type::now();
-        long c0 = cpu_ticks(app);
+        long c0 = proc_cpu_ticks(app);
         int detents = 0;
         while (since_us(t0) < 5e6) {
             // Ten up, ten down: never accelerated, every detent a change.
@@ -449,7 +434,7 @@ void BM_PanelCpuTurning(benchmark::State &state)
             std::this_thread::sleep_until(t0 + std::chrono::microseconds(25000 * detents));
         }
         double seconds = since_us(t0) / 1e6;
-        cpu = 100.0 * (double)(cpu_ticks(app) - c0) / (double)sysconf(_SC_CLK_TCK) / seconds;
+        cpu = 100.0 * (double)(proc_cpu_ticks(app) - c0) / (double)sysconf(_SC_CLK_TCK) / seconds;
         state.SetIterationTime(seconds);
     }
     state.counters["cpu_percent"] = cpu;

@@ -85,23 +85,14 @@ void anim_tick()
     exit(0);
 }
 
-void save_requested_screen()
+// What a signal asked for, written under the simulation root.
+void save_requested(std::atomic<bool> &wanted, const char *device_path, int (*save)(const char *), const char *what)
 {
-    if (!screenshot_wanted.exchange(false))
+    if (!wanted.exchange(false))
         return;
-    std::string path = platform_path("/tmp/screen.bmp");
-    if (sgui_save_screen(path.c_str()) != 0)
-        platform_log("sgui: could not save the screen as %s\n", path.c_str());
-}
-
-// After the redraw, so that the text tells what the screen shows.
-void save_requested_screen_text()
-{
-    if (!screen_text_wanted.exchange(false))
-        return;
-    std::string path = platform_path("/tmp/screen.txt");
-    if (sgui_save_screen_text(path.c_str()) != 0)
-        platform_log("sgui: could not save the screen text as %s\n", path.c_str());
+    std::string path = platform_path(device_path);
+    if (save(path.c_str()) != 0)
+        platform_log("sgui: could not save the %s as %s\n", what, path.c_str());
 }
 
 // Reads the records that are waiting (at most 128) and decodes them.
@@ -196,10 +187,11 @@ int sgui_poll()
     } else {
         sgui_lock();
     }
-    save_requested_screen();
     if (sgui_transition() || sgui_screen_slide() || (sgui_root() != nullptr && sgui_root()->dirty))
         sgui_redraw(0);
-    save_requested_screen_text();
+    // After the redraw: picture and text show the same, current screen.
+    save_requested(screenshot_wanted, "/tmp/screen.bmp", sgui_save_screen, "screen");
+    save_requested(screen_text_wanted, "/tmp/screen.txt", sgui_save_screen_text, "screen text");
     sgui_unlock();
     int got = read_device();
     sgui_lock();
