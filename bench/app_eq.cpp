@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -188,14 +189,22 @@ private:
 // The panel in this process with the bus EQ open, and its server.
 struct InProcess {
     int listen_fd = -1, fifo = -1;
+    std::string root;
     LoopbackServer server;
+
+    ~InProcess()
+    {
+        std::error_code ec;
+        if (!root.empty())
+            std::filesystem::remove_all(root, ec);
+    }
 
     bool setup()
     {
         char dir[] = "/tmp/mirel-bench-XXXXXX";
         if (mkdtemp(dir) == nullptr)
             return false;
-        std::string root = dir;
+        root = dir;
         mkdir((root + "/tmp").c_str(), 0755);
         mkdir((root + "/dev").c_str(), 0755);
         mkdir((root + "/dev/input").c_str(), 0755);
