@@ -10,6 +10,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "fpga_signal.h"
@@ -36,6 +37,12 @@ void usage(FILE *to)
             "channels, 96000 Hz); the output has the 8 outputs as 32-bit float.\n"
             "Offline the input is processed as fast as possible; --live plays the file\n"
             "in a loop (or a test signal) in real time and only raises the meters.\n");
+}
+
+bool same_file(const std::string &a, const std::string &b)
+{
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 struct options {
@@ -76,7 +83,9 @@ int parse(int argc, char **argv, options *o)
     const char *wrong = o->root.empty() ? "no simulation root (--root DIR or MIREL_ROOT)"
                         : o->live && !o->out.empty() ? "--out is for offline runs; --live only drives the meters"
                         : !o->live && (o->in.empty() || o->out.empty()) ? "offline runs need --in and --out"
-                                                                         : nullptr;
+                        : o->out == "-" ? "--out needs a file: its header is completed at the end"
+                        : same_file(o->in, o->out) ? "--out names the input file, which it would overwrite"
+                                                   : nullptr;
     if (wrong != nullptr) {
         fprintf(stderr, "fpgamodel: %s\n", wrong);
         usage(stderr);
