@@ -24,7 +24,7 @@ def audio_enabled(root):
     with open(os.path.join(root, "dev/spi0"), "rb") as f:
         port = f.read()[4:]
     pos, on = 0, False
-    while pos + 2 <= len(port):
+    while pos + 4 <= len(port):  # control words (00 01) and patch messages (00 02)
         if port[pos + 1] == 1:
             on = bool(struct.unpack("<H", port[pos + 2:pos + 4])[0] & 0x8000)
         pos += 4 if port[pos + 1] == 1 else 18

@@ -62,10 +62,14 @@ void store_float(uint8_t *window, uint32_t offset, float v)
     std::atomic_ref<uint32_t>(*(uint32_t *)(window + offset)).store(w, std::memory_order_relaxed);
 }
 
+// A bus's rows: high-pass, shelves, parametric bands and graphic bands 30
+// to 20 in region 1, graphic bands 19 to 0 in region 2, each in row order.
+constexpr int BUS_ROWS_PER_REGION = FPGAMODEL_BUS_ROWS / 2;
+
 uint32_t bus_row_offset(int r)
 {
-    return r < 20 ? FPGA_REGION_1 + FPGAMODEL_ROW_BYTES * (uint32_t)r
-                  : FPGA_REGION_2 + FPGAMODEL_ROW_BYTES * (uint32_t)(r - 20);
+    return r < BUS_ROWS_PER_REGION ? FPGA_REGION_1 + FPGAMODEL_ROW_BYTES * (uint32_t)r
+                                   : FPGA_REGION_2 + FPGAMODEL_ROW_BYTES * (uint32_t)(r - BUS_ROWS_PER_REGION);
 }
 
 uint32_t out_row_offset(int r)

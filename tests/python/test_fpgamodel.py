@@ -117,11 +117,10 @@ class Device(SimServer):
         with open(os.path.join(self.root, "dev/spi0"), "rb") as f:
             port = f.read()[4:]
         pos, enabled = 0, False
-        while pos + 2 <= len(port):
-            size = {1: 4, 2: 18}[port[pos + 1]]
+        while pos + 4 <= len(port):  # control words (00 01) and patch messages (00 02)
             if port[pos + 1] == 1:
                 enabled = bool(struct.unpack("<H", port[pos + 2:pos + 4])[0] & 0x8000)
-            pos += size
+            pos += 4 if port[pos + 1] == 1 else 18
         return enabled
 
     def window_u16(self, offset):

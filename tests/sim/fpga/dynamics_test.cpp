@@ -123,28 +123,6 @@ TEST_F(FpgaDynamics, PeakLimiterHoldsEverySampleFromTheFirst)
     EXPECT_NEAR(tone_db(quiet, FPGA_CHANNELS, 0, 1000.0, 96000 / 2 - 9600, 9600), -40.0, 0.01);
 }
 
-TEST_F(FpgaDynamics, GainWordCarriesGainAndPolarity)
-{
-    dsp_dyn d = record(0.0f, 1.0f, 0.0f);
-    d.polarity = 1;
-    write(d);
-    fpga_dyn_state st;
-    fpga_dyn_reset(&st);
-    fpga_frame x[3] = {{0.25f}, {-0.5f}, {0.125f}};
-    fpga_dyn_run(words_, &st, x, 0, 3);
-    EXPECT_EQ(x[0][0], -0.25f);
-    EXPECT_EQ(x[1][0], 0.5f);
-    EXPECT_EQ(x[2][0], -0.125f);
-
-    d.polarity = 0;
-    d.gain = -6.0f;
-    write(d);
-    EXPECT_NEAR(steady_db(-20.0, 0.1), -26.0, 0.01);
-    d.gain = DSP_GAIN_SILENT;  // a muted channel
-    write(d);
-    EXPECT_LT(steady_db(-20.0, 0.1), -270.0);
-}
-
 TEST_F(FpgaDynamics, ABlockNeverWrittenIsSilentAndHarmless)
 {
     float zero[DYN_WORDS] = {};
