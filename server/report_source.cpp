@@ -122,7 +122,7 @@ const char *report_source_system()
     return g_identity.system;
 }
 
-// ---- database: as with no database open ----
+// ---- project storage: as with no stored project ----
 
 int report_source_project_stored_lock(int)
 {
@@ -133,24 +133,6 @@ void report_source_list_projects(report_writer *w, int id, int c)
 {
     report_format_append(w, "%d,%d,%d\n", 97, c, id == -1 ? 1 : 0);
     report_format_append(w, "%d,%d\n", 98, c);
-}
-
-void report_source_list_lsp(report_writer *w, int id, int c)
-{
-    report_format_append(w, "%d,%d,%d\n", 65, c, id == -1 ? 0 : 1);
-    report_format_append(w, "%d,%d\n", 66, c);
-}
-
-int report_source_lsp_config(report_writer *w, int id, int c)
-{
-    if (id != -1)
-        report_format_append(w, "%d,%d,%d,0,\n", 67, c, id);
-    return 0;
-}
-
-int report_source_lsp_sections(report_writer *, int, int)
-{
-    return -1;
 }
 
 int report_source_project_desc(report_writer *, int id, int)

@@ -2,9 +2,10 @@
 // mirror, the network layer and the database own, and the device identity
 // for the version lines.
 //
-// Until the network layer and the database are built, their answers below
-// are stand-ins that describe a device with no access point and no database
-// open: the configured address, no rows. The passphrase is the stored one.
+// Until the network layer and project storage are built, their answers
+// below are stand-ins that describe a device with no access point and no
+// stored projects: the configured address, no rows. The passphrase is the
+// stored one; the loudspeaker library is the database's (dbase_lsp).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -31,17 +32,11 @@ void report_source_init();
 void report_source_mac(uint8_t mac[6]);
 const char *report_source_system();  // percent-encoded
 
-// ---- database ----
+// ---- project storage ----
 // The project's stored lock value, 0 when it does not exist.
 int report_source_project_stored_lock(int project_id);
 // Project list 97/96/98 for id (-1 all).
 void report_source_list_projects(report_writer *w, int id, int c);
-// Loudspeaker list 65/64/66 for id (-1 all).
-void report_source_list_lsp(report_writer *w, int id, int c);
-// Configuration text line 67 of entry id; returns its folder flag.
-int report_source_lsp_config(report_writer *w, int id, int c);
-// Sections line 69 (and 116) of a non-folder entry; -1 when it cannot be parsed.
-int report_source_lsp_sections(report_writer *w, int id, int c);
 // Line 119 with the stored description; -1 (after a diagnostic) when not found.
 int report_source_project_desc(report_writer *w, int id, int c);
 // USB transfer: result code (0 done, negative failure).
