@@ -39,11 +39,11 @@ bool read_whole_file(const std::string &path, std::string *text)
 }
 
 // Durability on a power cut: every commit must be on the flash when it
-// returns. WAL with synchronous FULL syncs the log once per commit (the
-// rollback journal needs several syncs, each a flash erase cycle). A file
-// system that cannot map the WAL index keeps the rollback journal, then with
-// EXTRA, which also syncs the folder after the journal is deleted, so a
-// committed change can never return as a hot journal and be rolled back.
+// returns. WAL with synchronous FULL syncs the log once per commit, where
+// the rollback journal needs several syncs. A file system that cannot map
+// the WAL index keeps the rollback journal, then with EXTRA, which also
+// syncs the folder after the journal is deleted, so a committed change can
+// never come back as a hot journal and be rolled back.
 void set_durability(sqlite3 *db)
 {
     sql_statement mode(db, "PRAGMA journal_mode=WAL");
@@ -142,7 +142,12 @@ void query_ints(sqlite3 *db, const char *sql, const char *log_format, V... value
 
 }  // namespace
 
-// ---- statement holder ----
+// ---- connection and statement holders ----
+
+void sql_db_closer::operator()(sqlite3 *db) const
+{
+    sqlite3_close_v2(db);
+}
 
 sql_statement::sql_statement(sqlite3 *db, const char *sql) : db_(db)
 {
@@ -293,33 +298,32 @@ int dbase_init()
 {
     if (g_db != nullptr)
         return 0;
-    sqlite3 *db = nullptr;
+    sqlite3 *raw = nullptr;
     std::string path = platform_path(DBASE_FILE);
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
-        log_error("sql: can't open database: %s\n", db != nullptr ? sqlite3_errmsg(db) : "out of memory");
-        sqlite3_close(db);
+    int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    sql_db db(raw);
+    if (rc != SQLITE_OK) {
+        log_error("sql: can't open database: %s\n", raw != nullptr ? sqlite3_errmsg(raw) : "out of memory");
         return 0;
     }
-    sqlite3_busy_timeout(db, DBASE_BUSY_TIMEOUT_MS);
-    sql_query(db, "PRAGMA foreign_keys = ON");
-    set_durability(db);
+    sqlite3_busy_timeout(raw, DBASE_BUSY_TIMEOUT_MS);
+    sql_query(raw, "PRAGMA foreign_keys = ON");
+    set_durability(raw);
 
     int64_t version = 0;
-    if (!schema_version(db, &version)) {
-        if (!create_schema(db)) {
-            sqlite3_close(db);
+    if (!schema_version(raw, &version)) {
+        if (!create_schema(raw))
             return 0;
-        }
     } else if (version != DBASE_VERSION) {
         log_error("!!! NEED TO UPDATE DATABASE");
     }
-    migrate(db);
-    make_direct_entry(db);
+    migrate(raw);
+    make_direct_entry(raw);
 
-    g_db = db;
+    g_db = db.release();
     // A fresh database keeps the state the device started with as project
     // 1, the template of every new project.
-    if (!has_project(db)) {
+    if (!has_project(g_db)) {
         dbase_save_project(1);
         report_device(100, REPORT_CONN_SERVER);
     }

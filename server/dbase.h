@@ -8,6 +8,7 @@
 // lock of its own.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,13 @@ sqlite3 *dbase_db();
 
 // Closes the connection (tests and benchmarks; the server never does).
 void dbase_close();
+
+// A connection owned by one scope: closed on every path out of it (once
+// its statements are finalized) unless released.
+struct sql_db_closer {
+    void operator()(sqlite3 *db) const;
+};
+using sql_db = std::unique_ptr<sqlite3, sql_db_closer>;
 
 // Runs one SQL text without parameters: 0, or 1 after "sql_query: ..." with
 // SQLite's message and the text.
