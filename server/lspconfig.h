@@ -86,7 +86,9 @@ cfglsp *lspconfig_parse_entry(std::unique_ptr<lspconfig_entry> entry, sys_lsp_su
 
 // The n-th used way of preset preset_nr, counting from way 0 upwards (from
 // way 4 downwards in reverse order); nullptr when there are fewer used ways.
-// preset_nr must be below preset_count.
+// A text may use all five ways while a group takes at most four outputs:
+// callers take n below lspconfig_channels. preset_nr must be below
+// preset_count.
 const lspconfig_way *lspconfig_get_way(const cfglsp *c, int n, int preset_nr);
 
 // Number of outputs the loudspeaker takes, 1 to LSPCONFIG_MAX_CHANNELS.
