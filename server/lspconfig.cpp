@@ -1,6 +1,5 @@
 #include "lspconfig.h"
 
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdarg>
