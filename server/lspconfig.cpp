@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string_view>
 
 #include "common/utf8.h"
@@ -125,6 +126,7 @@ struct line_values {
 struct parse_ctx {
     cfglsp *c;
     int line;
+    int logged, unlogged;  // messages written to the log, and those left out
     int command;  // keyword of the line, KW_COMMENT while it has none
     bool line_has_tokens;
     bool comment;
@@ -136,8 +138,9 @@ struct parse_ctx {
 
 void warn(parse_ctx &x, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
-// Formats a message, logs it and appends "%d$%s\n" to the warnings unless
-// the text and its terminator would no longer fit.
+// Formats a message, logs it (the first LSPCONFIG_LOG_MAX of a parse) and
+// appends "%d$%s\n" to the warnings unless the text and its terminator would
+// no longer fit.
 void warn(parse_ctx &x, const char *fmt, ...)
 {
     char msg[256];
@@ -146,7 +149,12 @@ void warn(parse_ctx &x, const char *fmt, ...)
     va_start(ap, fmt);
     vsnprintf(msg + n, sizeof msg - (size_t)n, fmt, ap);
     va_end(ap);
-    log_error("%s\n", msg);
+    if (x.logged < LSPCONFIG_LOG_MAX) {
+        x.logged++;
+        log_error("%s\n", msg);
+    } else {
+        x.unlogged++;
+    }
 
     char entry[sizeof msg + 16];
     int m = snprintf(entry, sizeof entry, "%d$%s\n", x.line, msg);
@@ -569,6 +577,10 @@ void read_text(parse_ctx &x, const unsigned char *s, size_t len)
         s += used;
         if (cp == 0)
             break;
+        // Texts written on other systems end their lines with CR LF: the CR
+        // must not become part of the line's last token.
+        if (cp == '\r' && s < end && *s == '\n')
+            continue;
         if (cp == '\n') {
             end_line(x);
             x.line++;
@@ -672,6 +684,8 @@ cfglsp *lspconfig_parse(const char *text, size_t len)
     x.line = 1;
     read_text(x, (const unsigned char *)(text ? text : ""), text ? len : 0);
     finish(x);
+    if (x.unlogged > 0)
+        log_error("lspconfig_parse: %d more messages not logged\n", x.unlogged);
     return c;
 }
 
@@ -687,7 +701,10 @@ cfglsp *lspconfig_parse_entry(std::unique_ptr<lspconfig_entry> entry, sys_lsp_su
         summary->id = entry->id;
         summary->id_parent = entry->id_parent;
         summary->is_folder = entry->is_folder;
-        summary->locked = entry->locked;
+        // Only the built-in entry's code lies beyond 32 bits; the record has
+        // always held its own value for it.
+        summary->locked = entry->locked >= INT32_MIN && entry->locked <= INT32_MAX ? (int32_t)entry->locked
+                                                                                   : SYS_LSP_DIRECT_LOCK;
         // The outputs a group takes follow the text, not a stored count.
         summary->ways = c->channels;
         summary->version = entry->version;
@@ -695,6 +712,14 @@ cfglsp *lspconfig_parse_entry(std::unique_ptr<lspconfig_entry> entry, sys_lsp_su
     }
     c->entry = std::move(entry);
     return c;
+}
+
+cfglsp *lspconfig_parse_from_id(int id, sys_lsp_summary *summary)
+{
+    std::optional<lspconfig_entry> e = dbase_get_lsp(id);
+    if (!e)
+        return nullptr;
+    return lspconfig_parse_entry(std::make_unique<lspconfig_entry>(std::move(*e)), summary);
 }
 
 const lspconfig_way *lspconfig_get_way(const cfglsp *c, int n, int preset_nr)

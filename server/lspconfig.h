@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "dbase_lsp.h"
 #include "system.h"
 
 constexpr int LSPCONFIG_WAYS = 5;             // 0 full range, 1 high, 2 mid, 3 low, 4 sub
@@ -18,27 +19,15 @@ constexpr int LSPCONFIG_MAX_BANKS = 1;
 constexpr size_t LSPCONFIG_LABEL_MAX = 203;   // bytes of the LABEL text
 constexpr size_t LSPCONFIG_WARNINGS_SIZE = 4095;  // the warnings text and its terminator
 constexpr size_t LSPCONFIG_TOKEN_MAX = 128;   // code points of one token
+// Parser messages one parse writes to the log; the rest are only counted,
+// so a hostile text cannot flood the log each time it is parsed again.
+constexpr int LSPCONFIG_LOG_MAX = 64;
 
 constexpr int LSPCONFIG_WAY_FULLRANGE = 0;
 constexpr int LSPCONFIG_WAY_HIGH = 1;
 constexpr int LSPCONFIG_WAY_MID = 2;
 constexpr int LSPCONFIG_WAY_LOW = 3;
 constexpr int LSPCONFIG_WAY_SUB = 4;
-
-// A library entry as the database reads it (dbase_get_lsp). A text is empty
-// when its column is.
-struct lspconfig_entry {
-    int32_t id;
-    int32_t id_parent;
-    int32_t is_folder;
-    int32_t order_nr;
-    int32_t locked;
-    int32_t ways;
-    int32_t version;
-    std::string label;  // percent-encoded
-    std::string description;
-    std::string config;  // plain UTF-8
-};
 
 // One way of a preset. `way` is what an output of the group receives.
 struct lspconfig_way {
@@ -75,7 +64,14 @@ struct cfglsp {
 
 // Parses len bytes of text (up to a NUL). A missing or empty text gives one
 // full-range way without sections. nullptr only when memory is exhausted.
+// Every message goes into the warnings; the first LSPCONFIG_LOG_MAX are also
+// logged, then one line says how many more were not.
 cfglsp *lspconfig_parse(const char *text, size_t len);
+
+// Reads library entry id (dbase_get_lsp) and parses its text with
+// lspconfig_parse_entry. nullptr when the entry does not exist, there is no
+// database, or memory is exhausted.
+cfglsp *lspconfig_parse_from_id(int id, sys_lsp_summary *summary);
 
 // Parses an entry's text, attaches the entry to the record and fills the
 // summary (if given): id, parent, folder flag, lock and version from the
