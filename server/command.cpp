@@ -225,6 +225,15 @@ void entry_lsp_prop(int conn, const char *line)
     system_lsp_prop(conn, id, unlock, db_text_decode(command_text).c_str());
 }
 
+// "%d,%d": group, loudspeaker entry. A client's assignment starts where the
+// group is and mutes the outputs it takes.
+void entry_out_group_lsp_set(int conn, const char *line)
+{
+    int group = ARG_NONE, id = ARG_NONE;
+    sscanf(line, "%*d,%*d,%d,%d", &group, &id);
+    system_out_group_lsp_set(conn, group, id, 0, -1);
+}
+
 // Accepted for compatibility with older clients; they mean nothing here.
 void entry_ignored(int, const char *) {}
 
@@ -256,6 +265,7 @@ constexpr std::array<command_fn, COMMAND_COUNT> command_table()
     t[26] = entry_int<system_sys_firmware_update>;
     t[27] = entry_int<system_sys_keylock>;
     t[35] = entry_index_label<system_out_group_label>;
+    t[36] = entry_out_group_lsp_set;
     t[37] = entry_index_int<system_out_group_set_mute>;
     t[38] = entry_index_float<system_out_group_set_gain>;
     t[39] = entry_index_int<system_out_group_set_phase>;

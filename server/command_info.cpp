@@ -98,7 +98,7 @@ void command_info_work(const char *line, report_writer *w)
     case 1031:
         // One entry's block: "all" makes no sense here.
         if (a >= 0)
-            dbase_lsp_block(w, a, 0);
+            report_source_lsp_block(w, a, 0);
         else
             log_error("command_info_work: lspid out of range\n");
         break;

@@ -369,10 +369,3 @@ int dbase_lsp_config(report_writer *w, int id, int c)
     report_format_append(w, "\n");
     return folder;
 }
-
-void dbase_lsp_block(report_writer *w, int id, int c)
-{
-    dbase_list_lsp(w, id, c);
-    if (dbase_lsp_config(w, id, c))
-        report_format_append(w, "%d,%d,%d,%d,%d\n", 69, c, id, 0, 0);
-}

@@ -89,6 +89,3 @@ void dbase_list_lsp(report_writer *w, int id, int c);
 // returns the entry's folder flag.
 int dbase_lsp_config(report_writer *w, int id, int c);
 
-// The loudspeaker block of an entry: its listing, its text line 67, and a
-// folder's empty sections line 69.
-void dbase_lsp_block(report_writer *w, int id, int c);

@@ -5,10 +5,10 @@
 #include "dsp/dsp_lowlevel.h"
 #include "dsp/dsp_update.h"
 
-#include <cstring>
-
 #include "common/db_text.h"
+#include "dbase_lsp.h"
 #include "log.h"
+#include "lspconfig.h"
 #include "platform.h"
 #include "system.h"
 #include "wlan.h"
@@ -120,6 +120,29 @@ const char *report_source_system()
 {
     ensure_identity();
     return g_identity.system;
+}
+
+// ---- loudspeaker library ----
+
+void report_source_lsp_block(report_writer *w, int id, int c, const cfglsp *parsed)
+{
+    dbase_list_lsp(w, id, c);
+    if (dbase_lsp_config(w, id, c)) {
+        report_format_lsp_sections(w, c, id, nullptr);
+        return;
+    }
+    cfglsp_ptr own;
+    if (parsed == nullptr) {
+        own.reset(lspconfig_parse_from_id(id, nullptr));
+        parsed = own.get();
+    }
+    if (parsed == nullptr)
+        return;
+    report_format_lsp_sections(w, c, id, parsed);
+    if (const char *warnings = lspconfig_warnings(parsed)) {
+        log_output("%s", warnings);
+        report_format_lsp_warnings(w, c, id, warnings);
+    }
 }
 
 // ---- project storage: as with no stored project ----

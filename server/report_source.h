@@ -5,7 +5,8 @@
 // Until the network layer and project storage are built, their answers
 // below are stand-ins that describe a device with no access point and no
 // stored projects: the configured address, no rows. The passphrase is the
-// stored one; the loudspeaker library is the database's (dbase_lsp).
+// stored one; the loudspeaker library is the database's (dbase_lsp) with
+// the parser's view of each entry (lspconfig).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +32,14 @@ constexpr size_t REPORT_SYSTEM_TEXT_MAX = 127;
 void report_source_init();
 void report_source_mac(uint8_t mac[6]);
 const char *report_source_system();  // percent-encoded
+
+// ---- loudspeaker library ----
+// The loudspeaker block of entry id: its listing, its text line 67, then a
+// folder's empty line 69, or the sections line 69 of its ways and, when the
+// parser corrected anything, its messages as line 116 (also written to
+// standard output). parsed: the entry's text already parsed, or nullptr to
+// read and parse it here.
+void report_source_lsp_block(report_writer *w, int id, int c, const cfglsp *parsed = nullptr);
 
 // ---- project storage ----
 // The project's stored lock value, 0 when it does not exist.

@@ -5,7 +5,11 @@
 
 #include "dbase_lsp.h"
 #include "log.h"
+#include "lspconfig.h"
 #include "report.h"
+#include "report_source.h"
+#include "system.h"
+#include "system_out.h"
 
 namespace {
 
@@ -55,7 +59,7 @@ void queue_tree(int conn)
 
 void queue_block(int conn, int id)
 {
-    queue(conn, [&](report_writer *w) { dbase_lsp_block(w, id, conn); });
+    queue(conn, [&](report_writer *w) { report_source_lsp_block(w, id, conn); });
 }
 
 }  // namespace
@@ -136,18 +140,24 @@ void system_lsp_prop(int conn, int id, int unlock, const char *text)
     std::string config = text;
     if (config.empty() || config.back() != '\n')
         config += '\n';
+    cfglsp_ptr parsed;
     if (config.size() > 1 || unlock == 0) {
-        // The entry keeps its ways and version: they come from parsing the
-        // text, which the loudspeaker configuration module does.
-        std::optional<lspconfig_entry> entry = dbase_get_lsp(id);
-        int ways = entry ? entry->ways : 0;
-        int version = entry ? entry->version : 0;
-        if (dbase_save_lsp_prop(id, unlock, ways, version, config) != 0) {
+        // The text decides how many outputs the loudspeaker takes.
+        parsed.reset(lspconfig_parse(config.data(), config.size()));
+        if (!parsed ||
+            dbase_save_lsp_prop(id, unlock, lspconfig_channels(parsed.get()), parsed->version, config) != 0) {
             log_error("system_lsp_prop: par==NULL\n");
             return;
         }
+        // Every group that plays the entry takes it again, keeping its mutes.
+        // A group that grows may swallow a later one, so look each up anew.
+        for (int g = 0; g < SYS_OUTPUTS; g++) {
+            int o = report_format_first_out(g);
+            if (o >= 0 && my_sys->out[o].id_lsp == id)
+                system_out_group_lsp_set(conn, g, id, 1, -1);
+        }
     }
-    queue_block(conn, id);
+    queue(conn, [&](report_writer *w) { report_source_lsp_block(w, id, conn, parsed.get()); });
 }
 
 bool system_lsp_reports_pending()

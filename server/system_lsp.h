@@ -27,8 +27,11 @@ void system_lsp_move(int conn, int id, int folder);
 void system_lsp_save(int conn, int id, int folder, int version, int new_lock, int unlock, const char *label);
 // text: the decoded configuration text (plain UTF-8), to which a line end
 // is added unless it has one. Stored when it is then longer than one
-// character or unlock is 0; a locked entry needs its code. The entry's block
-// follows, so a non-zero code with an empty text reads a locked entry's text.
+// character or unlock is 0, with the ways and version the parser finds; a
+// locked entry needs its code. Every output group playing the entry is then
+// assigned it again (keeping its mutes). The entry's block follows (listing,
+// text, sections and the parser's messages), so a non-zero code with an
+// empty text reads a locked entry's text.
 void system_lsp_prop(int conn, int id, int unlock, const char *text);
 
 // Whether library reports wait for the command stream.
