@@ -18,80 +18,31 @@ Usage: bench/library.py [path/to/mirelserver] [--entries 2000] [--creates 1000] 
 """
 import argparse
 import os
-import socket
 import sqlite3
 import statistics
-import subprocess
 import sys
-import tempfile
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+from benchlib import DEFAULT_SERVER, Client, percentile, server_in_sim_root
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-class Client:
-    def __init__(self, port):
-        deadline = time.time() + 5
-        while True:
-            try:
-                self.sock = socket.create_connection(("127.0.0.1", port))
-                break
-            except OSError:
-                if time.time() > deadline:
-                    raise
-                time.sleep(0.01)
-        self.buf = b""
-        self.sock.sendall(b"<mode>unix</mode>\n")
-        self.conn = int(self.until(b"\n").decode())
-        self.until(b"\n98,0\n")  # the full dump
-
-    def until(self, marker, timeout=10):
-        """Reads until marker; returns what came before it and drops both."""
-        deadline = time.time() + timeout
-        while marker not in self.buf:
-            self.sock.settimeout(max(0.001, deadline - time.time()))
-            chunk = self.sock.recv(1 << 20)
-            if not chunk:
-                raise RuntimeError("server closed the connection")
-            self.buf += chunk
-        at = self.buf.index(marker)
-        before = self.buf[:at]
-        self.buf = self.buf[at + len(marker):]
-        return before
-
-    def command(self, line):
-        """One command line, then a small request whose answer ends after it."""
-        c = self.conn
-        self.sock.sendall((f"{line}\n" if line else "").encode() + f"1026,{c},0\n".encode())
-        self.until(b"65,0,1\n")
-        self.until(b"66,0\n")
-
-
-def percentile(values, p):
-    s = sorted(values)
-    return s[min(len(s) - 1, int(len(s) * p))]
+def marked_command(cl, line):
+    """One command line, then a small request whose answer ends after it."""
+    c = cl.conn
+    cl.sock.sendall((f"{line}\n" if line else "").encode() + f"1026,{c},0\n".encode())
+    cl.until(b"65,0,1\n")
+    cl.until(b"66,0\n")
 
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("server", nargs="?", default=os.path.join(HERE, "..", "build", "hw2", "mirelserver"))
+    ap.add_argument("server", nargs="?", default=DEFAULT_SERVER)
     ap.add_argument("--entries", type=int, default=2000)
     ap.add_argument("--creates", type=int, default=1000)
     ap.add_argument("--runs", type=int, default=50)
     args = ap.parse_args()
 
-    with tempfile.TemporaryDirectory() as root:
-        subprocess.run([os.path.join(HERE, "..", "tools", "sim-root"), root], check=True, stdout=subprocess.DEVNULL)
-        port = free_port()
-        env = dict(os.environ, MIREL_ROOT=root, MIREL_PORT=str(port), MIREL_DNS_PORT=str(free_port()))
-        log = open(os.path.join(root, "tmp", "server.err"), "w")
-        server = subprocess.Popen([args.server], env=env, stdout=subprocess.DEVNULL, stderr=log)
+    with server_in_sim_root(args.server) as (root, port, _server):
         try:
             cl = Client(port)
             c = cl.conn
@@ -100,14 +51,14 @@ def main():
             times = []
             for _ in range(200):
                 t0 = time.perf_counter()
-                cl.command("")
+                marked_command(cl, "")
                 times.append(time.perf_counter() - t0)
             print(f"marking request alone (1026 for entry 0): median {statistics.median(times) * 1e3:.2f} ms")
 
             times = []
             for _ in range(args.creates):
                 t0 = time.perf_counter()
-                cl.command(f"70,{c},0,0")
+                marked_command(cl, f"70,{c},0,0")
                 times.append(time.perf_counter() - t0)
             print(f"new entry, one by one ({args.creates}): median {statistics.median(times) * 1e3:.2f} ms, "
                   f"mean {statistics.mean(times) * 1e3:.2f} ms, p99 {percentile(times, 0.99) * 1e3:.2f} ms")
@@ -118,18 +69,18 @@ def main():
             first_folder = args.creates + 1
             folders = list(range(first_folder, first_folder + nfolders))
             for _ in folders:
-                cl.command(f"70,{c},1,0")
+                marked_command(cl, f"70,{c},1,0")
             home = [folders[i * nfolders // nentries] for i in range(nentries)]
             entries = list(range(1, args.creates + 1)) + list(range(first_folder + nfolders, args.entries + 1))
             for i, e in enumerate(entries):
                 if e <= args.creates:
-                    cl.command(f"118,{c},{e},{home[i]}")
+                    marked_command(cl, f"118,{c},{e},{home[i]}")
                 else:
-                    cl.command(f"70,{c},0,{home[i]}")
+                    marked_command(cl, f"70,{c},0,{home[i]}")
             for i, e in enumerate(entries):
-                cl.command(f"64,{c},{e},{home[i]},3,0,0,0,Brand%20{home[i] - first_folder:02d}%20Model%20{i:04d}")
+                marked_command(cl, f"64,{c},{e},{home[i]},3,0,0,0,Brand%20{home[i] - first_folder:02d}%20Model%20{i:04d}")
             for i, f in enumerate(folders):
-                cl.command(f"64,{c},{f},0,0,0,0,0,Brand%20{i:02d}")
+                marked_command(cl, f"64,{c},{f},0,0,0,0,0,Brand%20{i:02d}")
 
             times, size, rows = [], 0, 0
             for _ in range(args.runs):
@@ -149,9 +100,6 @@ def main():
                   f"p99 {percentile(times, 0.99) * 1e3:.2f} ms; {size} bytes holding {rows} entries "
                   f"(the whole listing would be {full + 12} bytes)")
         finally:
-            server.kill()
-            server.wait()
-            log.close()
             with open(os.path.join(root, "tmp", "server.err")) as f:
                 cut = [l.strip() for l in f if "listing cut" in l]
             if cut:

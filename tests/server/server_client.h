@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/db_text.h"
 #include "stream_harness.h"
 #include "support/process.h"
 
@@ -84,3 +85,17 @@ struct Client {
             5s);
     }
 };
+
+// A new loudspeaker library entry holding text (commands 70 and 67); its id
+// once the text is stored, empty when the reports do not come.
+inline std::string lsp_entry(Client &c, const std::string &text)
+{
+    std::string cid = std::to_string(c.id);
+    c.command(70, "0,0");
+    std::string made = c.take_line("70," + cid + ",");
+    if (made.empty())
+        return "";
+    std::string id = made.substr(made.rfind(',') + 1);
+    c.command(67, id + ",0," + db_text_encode(text));
+    return c.take_line("67," + cid + "," + id + ",0,").empty() ? "" : id;
+}
