@@ -11,15 +11,21 @@
 #include "platform.h"
 #include "system.h"
 
-// Makes a fresh root with tools/sim-root and points the server code at it.
+// Makes a fresh root with tools/sim-root and points the server code at it;
+// the root is removed when the program ends. Once per program.
 inline std::string bench_sim_root()
 {
-    char dir[] = "/tmp/mirel-bench-XXXXXX";
+    static char dir[] = "/tmp/mirel-bench-XXXXXX";
     if (mkdtemp(dir) == nullptr)
         abort();
     std::string cmd = std::string(MIREL_SOURCE_DIR) + "/tools/sim-root " + dir + " >/dev/null";
     if (system(cmd.c_str()) != 0)
         abort();
+    atexit([] {
+        std::string rm = std::string("rm -rf ") + dir;
+        if (system(rm.c_str()) != 0)
+            fprintf(stdout, "could not remove %s\n", dir);
+    });
     setenv("MIREL_ROOT", dir, 1);
     platform_init();
     return dir;

@@ -29,12 +29,6 @@ struct bench_root {
             abort();
         report_source_init();
     }
-    ~bench_root()
-    {
-        std::string cmd = "rm -rf '" + dir + "'";
-        if (system(cmd.c_str()) != 0)
-            fprintf(stderr, "could not remove %s\n", dir.c_str());
-    }
 };
 
 bench_root &root()
