@@ -3,8 +3,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/db_text.h"
 #include "log.h"
 #include "system_bus.h"
+#include "system_lsp.h"
 #include "system_out.h"
 #include "system_sys.h"
 
@@ -201,6 +203,37 @@ void entry_wlan_passphrase(int conn, const char *line)
     system_sys_wlan_passphrase(conn, command_text);
 }
 
+// "%d,%d,%d,%*d,%d,%d,%201s": entry, folder, version, (skipped), new lock,
+// unlock code, label. A cut line would lock the entry with -1 and blank
+// its label, so every field must be there.
+void entry_lsp_save(int conn, const char *line)
+{
+    int id = ARG_NONE, folder = ARG_NONE, version = ARG_NONE, lock = ARG_NONE, unlock = ARG_NONE;
+    command_text[0] = 0;
+    int n = sscanf(line, "%*d,%*d,%d,%d,%d,%*d,%d,%d,%201s", &id, &folder, &version, &lock, &unlock, command_text);
+    if (complete(n, 6, line))
+        system_lsp_save(conn, id, folder, version, lock, unlock, command_text);
+}
+
+// "%d,%d,%4096s": entry, unlock code, configuration text, which the
+// operation takes decoded.
+void entry_lsp_prop(int conn, const char *line)
+{
+    int id = ARG_NONE, unlock = ARG_NONE;
+    command_text[0] = 0;
+    sscanf(line, "%*d,%*d,%d,%d,%4096s", &id, &unlock, command_text);
+    system_lsp_prop(conn, id, unlock, db_text_decode(command_text).c_str());
+}
+
+// "%d,%d": group, loudspeaker entry. A client's assignment starts where the
+// group is and mutes the outputs it takes.
+void entry_out_group_lsp_set(int conn, const char *line)
+{
+    int group = ARG_NONE, id = ARG_NONE;
+    sscanf(line, "%*d,%*d,%d,%d", &group, &id);
+    system_out_group_lsp_set(conn, group, id, 0, -1);
+}
+
 // Accepted for compatibility with older clients; they mean nothing here.
 void entry_ignored(int, const char *) {}
 
@@ -232,6 +265,7 @@ constexpr std::array<command_fn, COMMAND_COUNT> command_table()
     t[26] = entry_int<system_sys_firmware_update>;
     t[27] = entry_int<system_sys_keylock>;
     t[35] = entry_index_label<system_out_group_label>;
+    t[36] = entry_out_group_lsp_set;
     t[37] = entry_index_int<system_out_group_set_mute>;
     t[38] = entry_index_float<system_out_group_set_gain>;
     t[39] = entry_index_int<system_out_group_set_phase>;
@@ -247,6 +281,10 @@ constexpr std::array<command_fn, COMMAND_COUNT> command_table()
     t[60] = entry_delay<system_bus_set_delay>;
     t[62] = entry_int<system_sys_flags>;
     t[63] = entry_int<system_sys_digitalmode>;
+    t[64] = entry_lsp_save;
+    t[67] = entry_lsp_prop;
+    t[70] = entry_index_word<system_lsp_new>;
+    t[71] = entry_int<system_lsp_remove>;
     t[83] = entry_ignored;
     t[84] = entry_ignored;
     t[85] = entry_int<system_ply_seek>;
@@ -255,6 +293,8 @@ constexpr std::array<command_fn, COMMAND_COUNT> command_table()
     t[113] = entry_index_float<system_bus_set_comp_attack>;
     t[114] = entry_index_float<system_bus_set_comp_release>;
     t[115] = entry_index_float<system_bus_set_peak_release>;
+    t[117] = entry_int<system_lsp_duplicate>;
+    t[118] = entry_index_int<system_lsp_move>;
     t[120] = entry_copy<system_bus_copy>;
     t[121] = entry_copy<system_out_group_copy>;
     t[124] = entry_bus_geq_ibt;

@@ -6,6 +6,7 @@
 
 #include "command.h"
 #include "command_info.h"
+#include "dbase.h"
 #include "dsp/dsp_lowlevel.h"
 #include "dsp/rt_thread.h"
 #include "log.h"
@@ -67,6 +68,12 @@ int main()
         log_error("dsp_lowlevel_init()\n");
         return -1;
     }
+
+    // The real-time thread runs already and reads the project fields that
+    // making project 1 sets.
+    pthread_mutex_lock(&command_lock);
+    dbase_init();
+    pthread_mutex_unlock(&command_lock);
 
     // User messages are kept only for connection ids that a client holds.
     report_set_conn_held(stream_conn_id_held);

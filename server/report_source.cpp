@@ -5,12 +5,12 @@
 #include "dsp/dsp_lowlevel.h"
 #include "dsp/dsp_update.h"
 
-#include <cstring>
-
 #include "common/db_text.h"
+#include "dbase_lsp.h"
 #include "log.h"
 #include "netconf.h"
 #include "netlink.h"
+#include "lspconfig.h"
 #include "platform.h"
 #include "system.h"
 #include "wlan.h"
@@ -122,7 +122,30 @@ const char *report_source_system()
     return g_identity.system;
 }
 
-// ---- database: as with no database open ----
+// ---- loudspeaker library ----
+
+void report_source_lsp_block(report_writer *w, int id, int c, const cfglsp *parsed)
+{
+    dbase_list_lsp(w, id, c);
+    if (dbase_lsp_config(w, id, c)) {
+        report_format_lsp_sections(w, c, id, nullptr);
+        return;
+    }
+    cfglsp_ptr own;
+    if (parsed == nullptr) {
+        own.reset(lspconfig_parse_from_id(id, nullptr));
+        parsed = own.get();
+    }
+    if (parsed == nullptr)
+        return;
+    report_format_lsp_sections(w, c, id, parsed);
+    if (const char *warnings = lspconfig_warnings(parsed)) {
+        log_output("%s", warnings);
+        report_format_lsp_warnings(w, c, id, warnings);
+    }
+}
+
+// ---- project storage: as with no stored project ----
 
 int report_source_project_stored_lock(int)
 {
@@ -133,24 +156,6 @@ void report_source_list_projects(report_writer *w, int id, int c)
 {
     report_format_append(w, "%d,%d,%d\n", 97, c, id == -1 ? 1 : 0);
     report_format_append(w, "%d,%d\n", 98, c);
-}
-
-void report_source_list_lsp(report_writer *w, int id, int c)
-{
-    report_format_append(w, "%d,%d,%d\n", 65, c, id == -1 ? 0 : 1);
-    report_format_append(w, "%d,%d\n", 66, c);
-}
-
-int report_source_lsp_config(report_writer *w, int id, int c)
-{
-    if (id != -1)
-        report_format_append(w, "%d,%d,%d,0,\n", 67, c, id);
-    return 0;
-}
-
-int report_source_lsp_sections(report_writer *, int, int)
-{
-    return -1;
 }
 
 int report_source_project_desc(report_writer *, int id, int)

@@ -16,6 +16,7 @@
 #include "report_format.h"
 #include "report_source.h"
 #include "system.h"
+#include "system_lsp.h"
 
 namespace {
 
@@ -875,6 +876,15 @@ void device_settings(report_writer *w)
     // Marks no step here handles (the database's) stay for their owners.
 }
 
+// The library's results and listings, written when their commands ran (so
+// this thread never waits on the database), in command order; what does not
+// fit waits for the next cycle.
+void library(report_writer *w)
+{
+    if (system_lsp_reports_pending())
+        system_lsp_reports_take(w);
+}
+
 bool project_information(report_writer *w)
 {
     bool req = report_pending.project || report_pending.device[100] || report_pending.device[119] ||
@@ -919,6 +929,7 @@ int dsp_update_pending(char *stream, size_t cap, size_t *len)
             device_settings(&w);
             changed = 1;
         }
+        library(&w);
     }
     project_information(&w);
     *len = w.len;

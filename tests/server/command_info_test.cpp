@@ -106,13 +106,17 @@ TEST_F(CommandInfo, ProjectRequests)
     EXPECT_EQ(stored.errors, "dbase_info_prj_desc: project_id (7) not found in database\n");
 }
 
+// No database is open here: the listings are empty but complete, so a
+// client waiting for their end line is not left waiting.
 TEST_F(CommandInfo, LibraryRequestsWithoutADatabase)
 {
-    EXPECT_EQ(ask("1026,0,-1").reply, "65,0,0\n66,0\n");
+    answer all = ask("1026,0,-1");
+    EXPECT_EQ(all.reply, "65,0,0\n66,0\n");
+    EXPECT_EQ(all.errors, "dbase_list_lsp: no database\n");
     EXPECT_EQ(ask("1026,0,4").reply, "65,0,1\n66,0\n");
     answer block = ask("1031,0,4,0");
     EXPECT_EQ(block.reply, "65,0,1\n66,0\n67,0,4,0,\n");
-    EXPECT_EQ(block.errors, "");
+    EXPECT_EQ(block.errors, "dbase_list_lsp: no database\n");
 }
 
 TEST_F(CommandInfo, UsbTransferResults)
