@@ -22,19 +22,20 @@ constexpr long FRAMES = FPGAMODEL_RATE;  // one second per iteration
 // section, every dynamics block written by the server's own writer.
 struct bench_window {
     std::vector<uint32_t> words = std::vector<uint32_t>(FPGA_WINDOW_SIZE / 4);
+    uint32_t *data() { return words.data(); }
     uint8_t *bytes() { return (uint8_t *)words.data(); }
 };
 
 void fill(bench_window *w, bool compressing)
 {
-    uint8_t *saved = fpga_window;
-    fpga_window = w->bytes();
+    volatile uint32_t *saved = fpga_window;
+    fpga_window = w->data();
     for (uint32_t region : {FPGA_REGION_1, FPGA_REGION_2, FPGA_REGION_3})
         for (uint32_t row = 0; row < 0x2000; row += 0x100)
             for (int ch = 0; ch < 8; ch++) {
                 filter_section s{};
                 filter_peq(&s, 40.0 * (1 + row / 0x100) * (1 + ch), 1.5, ((row / 0x100) % 5) - 2.0);
-                memcpy(fpga_window + region + row + 32 * ch, s.coef_block, 28);
+                memcpy(w->bytes() + region + row + 32 * ch, s.coef_block, 28);
             }
     dsp_dyn d{};
     d.gain = -1.0f;
@@ -48,9 +49,9 @@ void fill(bench_window *w, bool compressing)
     for (int i = 0; i < 8; i++) {
         dsp_dyn_all(dsp_dyn_bus(i), 96000.0f, &d);
         dsp_dyn_all(dsp_dyn_out(i), 96000.0f, &d);
-        fpga_window[FPGA_SOURCE_BUS + i] = (uint8_t)(7 - i);
+        w->bytes()[FPGA_SOURCE_BUS + i] = (uint8_t)(7 - i);
         uint16_t delay = (uint16_t)(1000 * i);
-        memcpy(fpga_window + FPGA_OUT_DELAY + 2 * i, &delay, 2);
+        memcpy(w->bytes() + FPGA_OUT_DELAY + 2 * i, &delay, 2);
     }
     fpga_window = saved;
 }

@@ -15,7 +15,7 @@ protected:
     void SetUp() override
     {
         saved_ = fpga_window;
-        fpga_window = (uint8_t *)window_.data();
+        fpga_window = window_.data();
     }
     void TearDown() override { fpga_window = saved_; }
 
@@ -23,7 +23,7 @@ protected:
     void write(const dsp_dyn &d)
     {
         dsp_dyn_all(dsp_dyn_bus(0), 96000.0f, &d);
-        memcpy(words_, fpga_window + dsp_dyn_bus(0), sizeof words_);
+        memcpy(words_, (const uint8_t *)fpga_window + dsp_dyn_bus(0), sizeof words_);
     }
 
     static dsp_dyn record(float thres, float ratio, float knee)
@@ -56,7 +56,7 @@ protected:
     }
 
     std::vector<uint32_t> window_ = std::vector<uint32_t>(FPGA_WINDOW_SIZE / 4);
-    uint8_t *saved_ = nullptr;
+    volatile uint32_t *saved_ = nullptr;
     float words_[DYN_WORDS];
     fpga_dyn_state last_;
 };

@@ -222,15 +222,17 @@ TEST(FpgaModel, AWindowFullOfGarbageNeverGivesNonNumbers)
     ModelRig rig;
     independent(rig);
     rig.enable_audio();
-    std::vector<uint8_t> saved(fpga_window, fpga_window + FPGA_WINDOW_SIZE);
+    // One thread here: the window may be taken as plain bytes.
+    uint8_t *window = (uint8_t *)fpga_window;
+    std::vector<uint8_t> saved(window, window + FPGA_WINDOW_SIZE);
     std::mt19937 gen(7);
     for (uint32_t off = FPGA_REGION_1; off < FPGA_REGION_3 + 0x2000; off += 4) {
         uint32_t v = gen();
-        memcpy(fpga_window + off, &v, 4);
+        memcpy(window + off, &v, 4);
     }
     for (uint32_t off = FPGA_DYN_BUS; off < FPGA_DYN_BUS + 0x400; off += 4) {
         uint32_t v = gen();
-        memcpy(fpga_window + off, &v, 4);
+        memcpy(window + off, &v, 4);
     }
     std::vector<float> in = silence(SECOND / 10);
     add_sine(in, FPGAMODEL_INPUTS, A, 1000, 0.5);
@@ -239,8 +241,8 @@ TEST(FpgaModel, AWindowFullOfGarbageNeverGivesNonNumbers)
         ASSERT_TRUE(v >= -1.0f && v <= 1.0f);
 
     // The window whole again: the model is too.
-    memcpy(fpga_window + FPGA_REGION_1, saved.data() + FPGA_REGION_1, 0x6000);
-    memcpy(fpga_window + FPGA_DYN_BUS, saved.data() + FPGA_DYN_BUS, 0x400);
+    memcpy(window + FPGA_REGION_1, saved.data() + FPGA_REGION_1, 0x6000);
+    memcpy(window + FPGA_DYN_BUS, saved.data() + FPGA_DYN_BUS, 0x400);
     rig.run(in);
     out = rig.run(in);
     EXPECT_NEAR(out_db(out, 0, 1000, SECOND / 20, SECOND / 20), 20 * std::log10(0.5), 0.01);
