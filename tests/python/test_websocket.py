@@ -13,6 +13,8 @@ import unittest
 import websockets
 
 SERVER = os.environ["MIREL_SERVER_BIN"]
+# qemu-arm and its arguments in the cross build, "|"-separated; empty natively.
+EMULATOR = [a for a in os.environ.get("MIREL_TEST_EMULATOR", "").split("|") if a]
 SOURCE = os.environ["MIREL_SOURCE_DIR"]
 TIMEOUT = 5
 
@@ -34,7 +36,7 @@ class Server:
         self.err_path = os.path.join(self.tmp.name, "server.err")
         env = dict(os.environ, MIREL_ROOT=self.root, MIREL_PORT=str(self.port))
         with open(self.err_path, "wb") as err:
-            self.proc = subprocess.Popen([SERVER], env=env, stdin=subprocess.DEVNULL,
+            self.proc = subprocess.Popen(EMULATOR + [SERVER], env=env, stdin=subprocess.DEVNULL,
                                          stdout=subprocess.DEVNULL, stderr=err)
         self.url = "ws://127.0.0.1:%d/" % self.port
         deadline = time.monotonic() + TIMEOUT

@@ -54,8 +54,12 @@ void ChildProcess::start(const std::string &program, const std::vector<std::stri
     for (auto &s : envs)
         envp.push_back(s.data());
     envp.push_back(nullptr);
-    std::string prog = program;
-    char *argv[] = {prog.data(), nullptr};
+    std::vector<std::string> args = test_emulator();
+    args.push_back(program);
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ < 0)
         throw std::runtime_error("fork failed");
@@ -69,7 +73,7 @@ void ChildProcess::start(const std::string &program, const std::vector<std::stri
         int devnull = open("/dev/null", O_RDONLY);
         if (devnull >= 0)
             dup2(devnull, 0);
-        execve(prog.c_str(), argv, envp.data());
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
 }
@@ -135,6 +139,26 @@ void ServerProcess::start(const std::string &root, int port, const std::vector<s
     std::vector<std::string> env = {"MIREL_ROOT=" + root, "MIREL_PORT=" + std::to_string(port)};
     env.insert(env.end(), extra_env.begin(), extra_env.end());
     ChildProcess::start(MIREL_SERVER_BIN, env, root + "/tmp/server.out", root + "/tmp/server.err");
+}
+
+std::vector<std::string> test_emulator()
+{
+    // The emulator and its arguments, "|"-separated.
+    std::vector<std::string> args;
+    std::string list = MIREL_TEST_EMULATOR;
+    for (size_t start = 0; !list.empty() && start <= list.size();) {
+        size_t end = list.find('|', start);
+        if (end == std::string::npos)
+            end = list.size();
+        args.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return args;
+}
+
+const char *death_test_style_threadsafe()
+{
+    return test_emulator().empty() ? "threadsafe" : "fast";
 }
 
 int free_port()
