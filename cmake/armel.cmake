@@ -25,8 +25,10 @@ set(CMAKE_C_COMPILER arm-linux-gnueabi-gcc)
 set(CMAKE_CXX_COMPILER arm-linux-gnueabi-g++)
 set(CMAKE_SYSROOT "${MIREL_ARMEL_SYSROOT}")
 # The device's processor: ARMv5TE, no FPU, every float operation in software.
-set(CMAKE_C_FLAGS_INIT "-march=armv5te -mfloat-abi=soft")
-set(CMAKE_CXX_FLAGS_INIT "-march=armv5te -mfloat-abi=soft")
+# 64-bit time_t and file offsets: the log's clock must not wrap in 2038.
+set(MIREL_ARMEL_FLAGS "-march=armv5te -mfloat-abi=soft -D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64")
+set(CMAKE_C_FLAGS_INIT "${MIREL_ARMEL_FLAGS}")
+set(CMAKE_CXX_FLAGS_INIT "${MIREL_ARMEL_FLAGS}")
 
 set(CMAKE_FIND_ROOT_PATH "${MIREL_ARMEL_SYSROOT}")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
