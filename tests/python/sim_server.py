@@ -8,6 +8,8 @@ import time
 
 SERVER = os.environ["MIREL_SERVER_BIN"]
 SOURCE = os.environ["MIREL_SOURCE_DIR"]
+# qemu-arm and its arguments in the cross build, "|"-separated; empty natively.
+EMULATOR = [a for a in os.environ.get("MIREL_TEST_EMULATOR", "").split("|") if a]
 TIMEOUT = 5
 
 
@@ -29,7 +31,7 @@ class SimServer:
         self.err_path = os.path.join(self.tmp.name, "server.err")
         env = dict(os.environ, MIREL_ROOT=self.root, MIREL_PORT=str(self.port), MIREL_DNS_PORT=str(free_port()))
         with open(self.err_path, "wb") as err:
-            self.proc = subprocess.Popen([SERVER], env=env, stdin=subprocess.DEVNULL,
+            self.proc = subprocess.Popen(EMULATOR + [SERVER], env=env, stdin=subprocess.DEVNULL,
                                          stdout=subprocess.DEVNULL, stderr=err)
         deadline = time.monotonic() + TIMEOUT
         while True:  # until it listens; the probe is a client of its own
