@@ -235,7 +235,7 @@ void entry_lsp_save(int conn, const char *line)
 {
     int id = ARG_NONE, folder = ARG_NONE, version = ARG_NONE, lock = ARG_NONE, unlock = ARG_NONE;
     command_text[0] = 0;
-    int n = sscanf(line, "%*d,%*d,%d,%d,%d,%*d,%d,%d,%201s", &id, &folder, &version, &lock, &unlock, command_text);
+    int n = command_scan(line, "%*d,%*d,%d,%d,%d,%*d,%d,%d,%201s", &id, &folder, &version, &lock, &unlock, command_text);
     if (complete(n, 6, line))
         system_lsp_save(conn, id, folder, version, lock, unlock, command_text);
 }
@@ -246,7 +246,7 @@ void entry_lsp_prop(int conn, const char *line)
 {
     int id = ARG_NONE, unlock = ARG_NONE;
     command_text[0] = 0;
-    sscanf(line, "%*d,%*d,%d,%d,%4096s", &id, &unlock, command_text);
+    command_scan(line, "%*d,%*d,%d,%d,%4096s", &id, &unlock, command_text);
     system_lsp_prop(conn, id, unlock, db_text_decode(command_text).c_str());
 }
 
@@ -255,7 +255,7 @@ void entry_lsp_prop(int conn, const char *line)
 void entry_out_group_lsp_set(int conn, const char *line)
 {
     int group = ARG_NONE, id = ARG_NONE;
-    sscanf(line, "%*d,%*d,%d,%d", &group, &id);
+    command_scan(line, "%*d,%*d,%d,%d", &group, &id);
     system_out_group_lsp_set(conn, group, id, 0, -1);
 }
 

@@ -257,7 +257,7 @@ void run_script(bool print)
         if (print) {
             printf("> %s\n%s", line, out.c_str());
             printf("# record %08" PRIX32 " window %08" PRIX32 "\n", crc32(my_sys, sizeof *my_sys),
-                   crc32(fpga_window, FPGA_WINDOW_SIZE));
+                   crc32((const void *)fpga_window, FPGA_WINDOW_SIZE));
         }
     }
 }
