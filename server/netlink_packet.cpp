@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr char LINK_BAR = '|';
 constexpr int NETMASK_DEFAULT_BITS = 24;
 
 bool bus_command(int id)
