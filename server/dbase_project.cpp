@@ -384,10 +384,15 @@ struct row_values {
     std::string text(int col) const { return std::string(st.column_text(col)); }
 };
 
+// Made once: the bus and output defaults never change while the server runs.
 const sys_file &start_up_values()
 {
     static sys_file defaults;
-    system_defaults(&defaults);
+    static bool made = false;
+    if (!made) {
+        system_defaults(&defaults);
+        made = true;
+    }
     return defaults;
 }
 
