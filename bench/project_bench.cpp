@@ -2,7 +2,7 @@
 // simulation root under /tmp (the VM's disk, write-ahead log synced at
 // every commit):
 //   BM_Save            command 101: the live state written into its project
-//                      rows in one transaction (12 statements, 345 rows);
+//                      rows in one transaction (12 statements, 145 rows);
 //   BM_LoadAndCycles   command 99 alternating between two projects that
 //                      differ in every value, then the real-time cycles
 //                      until nothing of the load is pending; the counters
