@@ -185,6 +185,18 @@ void create_filter_rows(sqlite3 *db, const new_filter_rows &rows, int id, int in
         sql_query_i3(db, rows.band, id, index, band);
 }
 
+// A stored text as it may travel in a report line. Texts are stored
+// percent-encoded, as clients send them, so they hold no blank or control
+// character; one from a file written elsewhere is cut there, so it can
+// never end a report line early or start a line of its own.
+std::string_view wire_text(std::string_view text)
+{
+    for (size_t i = 0; i < text.size(); i++)
+        if ((unsigned char)text[i] <= ' ')
+            return text.substr(0, i);
+    return text;
+}
+
 bool project_exists(int id)
 {
     return dbase_lookup_int("SELECT id FROM project WHERE id=?", id, -1) == id;
@@ -278,7 +290,7 @@ void dbase_list_projects(report_writer *w, int id, int c)
             continue;
         char head[64];
         int n = snprintf(head, sizeof head, "%d,%d,%d,%d,", 96, c, project, (int)st.column_int(1));
-        std::string_view label = st.column_text(2);
+        std::string_view label = wire_text(st.column_text(2));
         // Whole lines only, and the end line must still fit.
         if ((size_t)n + label.size() + 1 + LIST_END_ROOM > dbase_reply_room(w)) {
             log_error("dbase_list_projects: list cut after %d projects (reply full)\n", sent);
@@ -298,7 +310,7 @@ int dbase_info_prj_desc(report_writer *w, int id, int c)
         log_error("dbase_info_prj_desc: project_id (%d) not found in database\n", id);
         return -1;
     }
-    std::string_view desc = st.column_text(0);
+    std::string_view desc = wire_text(st.column_text(0));
     report_format_append(w, "%d,%d,%d,%.*s\n", 119, c, id, (int)desc.size(), desc.data());
     return 0;
 }
@@ -319,7 +331,7 @@ int dbase_project_label(int id, char label[DBASE_PROJECT_LABEL_SIZE])
     st.bind_int(1, id);
     if (!st.row())
         return 1;
-    std::string_view text = st.column_text(0);
+    std::string_view text = wire_text(st.column_text(0));
     size_t n = std::min(text.size(), DBASE_PROJECT_LABEL_SIZE - 1);
     memcpy(label, text.data(), n);
     label[n] = 0;
@@ -381,7 +393,7 @@ struct row_values {
     {
         return st.column_is_null(col) ? fallback : (int)st.column_int(col);
     }
-    std::string text(int col) const { return std::string(st.column_text(col)); }
+    std::string text(int col) const { return std::string(wire_text(st.column_text(col))); }
 };
 
 // Made once: the bus and output defaults never change while the server runs.
@@ -605,8 +617,8 @@ int dbase_load_project(int id)
             return -1;
         }
         lock = (int)st.column_int(0);
-        label = st.column_text(1);
-        description = st.column_text(2);
+        label = wire_text(st.column_text(1));
+        description = wire_text(st.column_text(2));
     }
     auto set_project = [&] {
         my_sys->project_id = id;

@@ -39,7 +39,6 @@ void save_live(int conn, int id, const char *op)
     if (dbase_save_project(id == DBASE_TEMPLATE_PROJECT ? 0 : id) != 0) {
         log_error("%s: dbase_save_project() error\n", op);
         report_message(conn, SYSTEM_PRJ_MSG_SAVE_ERROR, 1);
-        report_project(conn);
         return;
     }
     my_sys->modified = 0;

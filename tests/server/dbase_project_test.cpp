@@ -234,6 +234,9 @@ TEST_F(Project, StoredRowsThatNoSetterTakesAreLeftOrReadSafely)
     // Damaged output rows: an output -1 must never become the alarm mute.
     sql("UPDATE output SET out_id=-1,mute=1 WHERE out_id=6 AND id_project=" + p);
     sql("UPDATE output SET out_id=9 WHERE out_id=7 AND id_project=" + p);
+    // Texts written by another program: nothing of them may start a report line.
+    sql("UPDATE project SET label='Odd'||char(10)||'1,0,0,1',description='two words' WHERE id=" + p);
+    sql("UPDATE inputbus SET label='Kick'||char(13)||char(10)||'x' WHERE bus_id=0 AND id_project=" + p);
 
     report_pending_clear();
     std::string errors = errors_of([&] { EXPECT_EQ(dbase_load_project(id), 0); });
@@ -242,6 +245,10 @@ TEST_F(Project, StoredRowsThatNoSetterTakesAreLeftOrReadSafely)
     EXPECT_EQ(my_sys->bus[1].highpass.freq, 120.0f);
     EXPECT_EQ(my_sys->bus[4].comp_attack, 50.0f);
     EXPECT_EQ(report_pending.device[123], 0);
+    EXPECT_STREQ(my_sys->project_label, "Odd");
+    EXPECT_STREQ(my_sys->project_description, "two");
+    EXPECT_STREQ(my_sys->bus[0].label, "Kick");
+    EXPECT_EQ(list(id), "97,4,0\n96,4," + p + ",-1,Odd\n98,4\n");
 
     // An unknown project changes nothing at all.
     sys_file before = *my_sys;
@@ -372,6 +379,51 @@ TEST_F(Project, DeletionsBecomePermanentOnlyAtTheCommit)
     dbase_delete_project(keep);
     dbase_delete_rollback();
     EXPECT_EQ(project_rows(keep), 144);
+}
+
+}  // namespace
+
+namespace {
+
+// conn's next user message as its line 25, "" when there is none.
+std::string message_of(int conn)
+{
+    return reply_of([&](report_writer *w) { report_message_take(conn, w); });
+}
+
+TEST_F(Project, SavingWhileTheTemplateIsLiveKeepsTheLiveMix)
+{
+    sql("UPDATE project SET readonly=0 WHERE id=1");  // a template someone unlocked
+    ASSERT_EQ(my_sys->project_id, 1);
+    my_sys->project_lock = 0;
+    my_sys->bus[0].gain = 4.0f;
+
+    EXPECT_EQ(errors_of([] { system_prj_save_project(2, 0); }), "");
+    EXPECT_EQ(message_of(2), "25,2,0,Project%20saved.\n");
+    EXPECT_EQ(my_sys->project_id, 2);
+    EXPECT_EQ(my_sys->bus[0].gain, 4.0f);
+    EXPECT_EQ(one_int("SELECT gain FROM inputbus WHERE bus_id=0 AND id_project=2"), 4);
+    EXPECT_EQ(one_int("SELECT gain FROM inputbus WHERE bus_id=0 AND id_project=1"), 0);
+    EXPECT_TRUE(report_pending.device[100] && report_pending.device[105]);
+    EXPECT_EQ(report_pending.requester[100], 2);
+}
+
+using ProjectWithoutDatabase = ServerState;
+
+TEST_F(ProjectWithoutDatabase, NoCommandClaimsASuccess)
+{
+    ASSERT_EQ(dbase_db(), nullptr);
+    sys_file before = *my_sys;
+    EXPECT_EQ(errors_of([] { system_prj_save_project(3, 0); }),
+              "system_prj_save_project: dbase_save_project() error\n");
+    EXPECT_EQ(message_of(3), "25,3,1,Database%0Asave%20error.\n");
+    EXPECT_EQ(errors_of([] { system_prj_new_project(3, "Fresh"); }),
+              "system_prj_new_project: dbase_save_project() error\n");
+    EXPECT_EQ(message_of(3), "25,3,1,Database%0Asave%20error.\n");
+    EXPECT_EQ(errors_of([] { system_prj_load_project(3, 2); }),
+              "dbase_load_project: no database\nsystem_prj_load_project: dbase_load_project() error\n");
+    EXPECT_EQ(message_of(3), "25,3,1,Database%0Aload%20error.\n");
+    EXPECT_TRUE(record_equals(before));
 }
 
 }  // namespace
