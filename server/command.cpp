@@ -12,6 +12,7 @@
 #include "system_bus.h"
 #include "system_lsp.h"
 #include "system_out.h"
+#include "system_prj.h"
 #include "system_sys.h"
 
 namespace {
@@ -103,7 +104,7 @@ void entry_word(int conn, const char *line)
         op(conn, v);
 }
 
-// "%d,%201s": bus or group, label (empty when missing).
+// "%d,%201s": bus, group or project, label (empty when missing).
 template <void (*op)(int, int, const char *)>
 void entry_index_label(int conn, const char *line)
 {
@@ -200,11 +201,33 @@ void entry_network(int conn, const char *line)
         system_net_set_network(conn, ignored, mode, ip, bits, gw);
 }
 
-void entry_device_name(int conn, const char *line)
+// "%201s": a name (empty when missing).
+template <void (*op)(int, const char *)>
+void entry_name(int conn, const char *line)
 {
     command_text[0] = 0;
     command_scan(line, "%*d,%*d,%201s", command_text);
-    system_sys_device_name(conn, command_text);
+    op(conn, command_text);
+}
+
+// "%d,%d,%*d,%*d,%201s": project id, lock value, two skipped integers, name.
+// The name comes last, so a cut line always lacks it and is refused.
+void entry_prj_stat(int conn, const char *line)
+{
+    int id = ARG_NONE, lock = ARG_NONE;
+    command_text[0] = 0;
+    command_scan(line, "%*d,%*d,%d,%d,%*d,%*d,%201s", &id, &lock, command_text);
+    system_prj_stat_project(conn, id, lock, command_text);
+}
+
+// "%d,%4097s": project id (not used), description (empty when missing: a
+// client clears the description this way).
+void entry_prj_desc(int conn, const char *line)
+{
+    int id = ARG_NONE;
+    command_text[0] = 0;
+    command_scan(line, "%*d,%*d,%d,%4097s", &id, command_text);
+    system_prj_desc_set(conn, id, command_text);
 }
 
 void entry_amplifiers(int conn, const char *line)
@@ -284,7 +307,7 @@ constexpr std::array<command_fn, COMMAND_COUNT> command_table()
     t[18] = entry_hpf<system_bus_set_hpf>;
     t[20] = entry_word<system_sys_service_mode>;
     t[21] = entry_network;
-    t[22] = entry_device_name;
+    t[22] = entry_name<system_sys_device_name>;
     t[23] = entry_index_float<system_misc_set_delayunit>;
     t[24] = entry_amplifiers;
     t[26] = entry_int<system_sys_firmware_update>;
@@ -314,12 +337,20 @@ constexpr std::array<command_fn, COMMAND_COUNT> command_table()
     t[84] = entry_ignored;
     t[85] = entry_int<system_ply_seek>;
     t[86] = entry_ply_volume;
+    t[99] = entry_int<system_prj_load_project>;
+    t[100] = entry_prj_stat;
+    t[101] = entry_int<system_prj_save_project>;
+    t[102] = entry_index_label<system_prj_saveas_project>;
+    t[103] = entry_int<system_prj_delete_project>;
+    t[104] = entry_name<system_prj_new_project>;
+    t[106] = entry_int<system_prj_delete_lock>;
     t[112] = entry_wlan_passphrase;
     t[113] = entry_index_float<system_bus_set_comp_attack>;
     t[114] = entry_index_float<system_bus_set_comp_release>;
     t[115] = entry_index_float<system_bus_set_peak_release>;
     t[117] = entry_int<system_lsp_duplicate>;
     t[118] = entry_index_int<system_lsp_move>;
+    t[119] = entry_prj_desc;
     t[120] = entry_copy<system_bus_copy>;
     t[121] = entry_copy<system_out_group_copy>;
     t[124] = entry_bus_geq_ibt;
