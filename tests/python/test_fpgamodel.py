@@ -3,6 +3,7 @@ what the server writes into the window, the model runs a signal through it
 (offline, or live for the meters) and the test measures the result with
 numpy."""
 import os
+import re
 import socket
 import struct
 import subprocess
@@ -10,6 +11,7 @@ import tempfile
 import threading
 import time
 import unittest
+import urllib.parse
 
 import numpy as np
 
@@ -261,6 +263,38 @@ class ModelThroughServer(unittest.TestCase):
         # thresholds allow for).
         self.assertAlmostEqual(tone_db(out[:96], 1000), -8.0, delta=0.1)
         self.assertAlmostEqual(tone_db(out[-9600:], 1000), -20.0 + 12.0 / 4 + 0.0077, delta=0.1)
+
+    def test_two_way_preset_crossover(self):
+        # A library entry with a Linkwitz-Riley 24 dB/oct crossover at 2 kHz,
+        # assigned to group 0: the high way plays on output 0, the low way on
+        # output 1, both from bus 0.
+        c = self.dev.conn
+        self.dev.sock.sendall(b"70,%d,0,0\n" % c)
+        made = self.dev.wait_line(lambda l: l.startswith("70,%d," % c))
+        entry = made.rsplit(",", 1)[1]
+        text = urllib.parse.quote("LOW\nLPF 2khz lr24\nHIGH\nHPF 2khz lr24\n", safe="")
+        self.dev.sock.sendall(("67,%d,%s,0,%s\n" % (c, entry, text)).encode())
+        self.dev.wait_line(lambda l: l.startswith("67,%d,%s,0," % (c, entry)))
+        # Entry 0 back frees output 1 as a group of its own, muted: give it
+        # back its bus and unmute it for the other tests.
+        self.change(["36,%%(c)d,0,%s" % entry, "44,%(c)d,0,0", "44,%(c)d,1,0"],
+                    ["36,%(c)d,0,0", "42,%(c)d,1,1", "44,%(c)d,0,0", "44,%(c)d,1,0"])
+        self.dev.wait_line(lambda l: re.match(r"32,\d+,0,0,2,3,4,5,6,7,%s,%s,0," % (entry, entry), l))
+        freqs = [200, 500, 1000, 1500, 2000, 2500, 4000, 8000, 16000]
+        sig = multitone(freqs, 0.3)
+        out = self.dev.process(sig)
+        high = gains_db(sig[:, 0], out[:, 0], freqs)
+        low = gains_db(sig[:, 0], out[:, 1], freqs)
+        both = gains_db(sig[:, 0], out[:, 0] + out[:, 1], freqs)
+        # Each way is 6 dB down at the crossover and falls 24 dB an octave
+        # well away from it; the two add up flat across the whole band.
+        self.assertAlmostEqual(high[2000], -6.02, delta=0.1)
+        self.assertAlmostEqual(low[2000], -6.02, delta=0.1)
+        self.assertLess(high[200], -75)
+        self.assertLess(low[16000], -65)
+        for f in freqs:
+            with self.subTest(freq=f):
+                self.assertAlmostEqual(both[f], 0.0, delta=0.5)
 
     def test_levels_of_a_tone(self):
         # A -20 dBFS sine: peak power 0.01, 10 log10(0.01) = -20.0 on the meters.
