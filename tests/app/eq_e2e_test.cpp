@@ -46,11 +46,28 @@ protected:
         ASSERT_TRUE(panel.press(PANEL_KEY_ENTER));
         ASSERT_TRUE(panel.wait_item("label", title)) << panel.screen().text();
     }
+    // From a map, Enter on the first row opens its properties, whose third
+    // entry ("EQ...") opens the editor.
+    void open_eq(const char *props_title, const char *eq_title)
+    {
+        ASSERT_TRUE(panel.press(PANEL_KEY_ENTER));
+        ASSERT_TRUE(panel.wait_screen([&](const PanelScreen &s) {
+            const PanelItem *title = s.find("label", props_title);
+            return title != nullptr && title->text == props_title && s.focused() != nullptr &&
+                   s.focused()->text == "LABEL...";
+        })) << panel.screen().text();
+        for (int i = 0; i < 2; i++)
+            ASSERT_TRUE(panel.press(PANEL_KEY_NEXT));
+        ASSERT_TRUE(panel.wait_screen([](const PanelScreen &s) {
+            return s.focused() != nullptr && s.focused()->text == "EQ...";
+        })) << panel.screen().text();
+        ASSERT_TRUE(panel.press(PANEL_KEY_ENTER));
+        ASSERT_TRUE(panel.wait_item("label", eq_title)) << panel.screen().text();
+    }
     void open_bus_eq()
     {
         open_list(1, "INPUT BUSES");
-        ASSERT_TRUE(panel.press(PANEL_KEY_ENTER));
-        ASSERT_TRUE(panel.wait_item("label", "INPUT BUS EQ")) << panel.screen().text();
+        open_eq("INPUT BUS", "INPUT BUS EQ");
     }
     // Up to the tab bar (a container: no line of screen.txt is focused
     // then), over to the page, and down to the page's first control.
@@ -268,12 +285,12 @@ TEST_F(EqEndToEnd, OutputGroupEditorEditsTheWholeGroup)
     ASSERT_EQ(stat(file.c_str(), &st0), 0);
     ASSERT_NO_FATAL_FAILURE(start_all());
     ASSERT_NO_FATAL_FAILURE(open_list(2, "OUTPUTS"));
-    // One row for the group of outputs 1 and 2.
-    PanelScreen list = panel.screen();
-    ASSERT_NE(list.find("button", "OUT 1+2 MAIN"), nullptr) << list.text();
-    EXPECT_EQ(list.find("button", "OUT 2"), nullptr) << list.text();
-    ASSERT_TRUE(panel.press(PANEL_KEY_ENTER));
-    ASSERT_TRUE(panel.wait_item("label", "OUTPUT EQ"));
+    // Outputs 1 and 2 as one group: its name on the first row, the second
+    // row joined to it.
+    PanelScreen map = panel.screen();
+    ASSERT_NE(map.find("label", "MAIN"), nullptr) << map.text();
+    EXPECT_NE(map.find("join"), nullptr) << map.text();
+    ASSERT_NO_FATAL_FAILURE(open_eq("OUTPUT", "OUTPUT EQ"));
     EXPECT_NE(panel.screen().find("label", "OUT 1+2 MAIN"), nullptr);
     EXPECT_NE(panel.screen().find("eqvis", "page=PEQ"), nullptr);
     ASSERT_TRUE(panel.turn_slowly(2));
