@@ -24,10 +24,11 @@ sgui_widget *top_of(sgui_widget *w)
 std::vector<chanmap_frame *> frames;  // the maps built
 
 // The focus moved inside a row: that row's channel is the one selected.
+// (While a screen slides, sgui moves the focus by itself.)
 void on_row_focus(sgui_widget *w, int focused)
 {
     chanmap_frame *f = chanmap_of(w);
-    int row = f != nullptr && focused ? chanmap_row_of(f, w) : -1;
+    int row = f != nullptr && focused && sgui_screen_slide() == 0 ? chanmap_row_of(f, w) : -1;
     if (row >= 0)
         f->selected = row;
 }

@@ -300,8 +300,8 @@ void free_screen(sgui_widget *root)
     if (p != nullptr && p->s.root == root) {
         if (sgui_widget_alive(p->assign_root))
             sgui_widget_free(p->assign_root);
-        if (sgui_widget_alive(p->labels->root))
-            sgui_widget_free(p->labels->root);
+        if (sgui_widget_alive(p->label_root))
+            sgui_widget_free(p->label_root);
         delete p;
         p = nullptr;
     }
@@ -333,6 +333,7 @@ void build()
     p->net = chanprops_spinner(&s, "NETWORK LINK", 0, 0, 8, SPINNER_DASH, 1);
     chanprops_finish(&s);
     p->labels = labeledit_new(bus_words, std::size(bus_words), send_label);
+    p->label_root = p->labels->root;  // may be freed before this screen (tests free the one shown first)
     build_assign();
 }
 

@@ -20,6 +20,7 @@ struct inputmap_properties_widgets {
     sgui_widget *thres, *ratio, *knee, *overshoot, *attack, *release, *peak_release;
     sgui_widget *local, *net;
     labeledit_screen *labels;
+    sgui_widget *label_root;  // freed with this screen
     // "ASSIGN PHYSICAL INPUTS"
     sgui_widget *assign_root, *assign_header;
     sgui_widget *inputs[INPUTMAP_PHYSICAL_INPUTS];  // bit i of the patch

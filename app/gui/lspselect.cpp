@@ -19,6 +19,7 @@ constexpr int LIST_PX = SGUI_SCREEN_H - TITLE_PX - PATH_PX - STATUS_PX;
 constexpr int MARK_PX = 24, WAYS_PX = 66, LOCK_PX = 24;
 constexpr int NAME_PX = SGUI_SCREEN_W - MARK_PX - WAYS_PX - LOCK_PX;
 constexpr int UP = -1;          // the row that goes up a folder
+constexpr int NONE = -2;        // the row that says the folder is empty (or still coming)
 constexpr int MAX_DEPTH = 16;   // folders deeper than this are not walked (a cycle)
 
 constexpr const char *GLYPH_FOLDER = "\uF07B";
@@ -95,10 +96,11 @@ void add_row(int entry, const char *name, const char *ways, bool locked)
 }
 
 // The rows of the folder shown: up, then its folders and entries in the
-// server's order.
-void show_rows()
+// server's order. The focus goes to the row of entry prefer if there is
+// one, else stays on its entry, else goes to the group's, else to the top.
+void show_rows(int prefer = NONE)
 {
-    int kept = UP - 1;
+    int kept = NONE;
     for (const lspselect_row &r : w->rows)
         if (r.name == sgui_focus())
             kept = r.entry;
@@ -118,18 +120,22 @@ void show_rows()
         add_row(e.id, e.name.empty() ? "(no name)" : e.name.c_str(), ways, e.locked != 0);
     }
     if (w->rows.empty())
-        add_row(UP, w->listing ? "..." : "(empty)", "", false);
-    // The focus stays on its entry, else goes to the group's, else to the top.
+        add_row(NONE, w->listing ? "..." : "(empty)", "", false);
     std::vector<sgui_widget *> order;
-    sgui_widget *keep = nullptr, *current = nullptr;
+    sgui_widget *preferred = nullptr, *keep = nullptr, *current = nullptr;
     for (const lspselect_row &r : w->rows) {
         order.push_back(r.name);
+        if (r.entry == prefer)
+            preferred = r.name;
         if (r.entry == kept)
             keep = r.name;
         if (r.entry == group_entry())
             current = r.name;
     }
-    sgui_widget *focus = keep != nullptr ? keep : current != nullptr ? current : w->rows.front().name;
+    sgui_widget *focus = preferred != nullptr ? preferred
+                         : keep != nullptr    ? keep
+                         : current != nullptr ? current
+                                              : w->rows.front().name;
     sgui_focus_chain(order.data(), order.size());
     show_path();
     show_group();
@@ -143,6 +149,15 @@ void open_folder(int folder)
     const lspselect_entry *e = find(folder);
     w->folder = e != nullptr && e->folder ? folder : 0;
     show_rows();
+}
+
+// Up a folder, with the focus on the folder it leaves.
+void folder_up()
+{
+    int left = w->folder;
+    const lspselect_entry *e = find(left);
+    w->folder = e != nullptr ? e->parent : 0;
+    show_rows(left);
 }
 
 void on_answer(int answer, void *user)
@@ -161,8 +176,7 @@ void on_value(sgui_widget *x, int, const char *)
         return;
     int id = x->user;
     if (id == UP) {
-        const lspselect_entry *e = find(w->folder);
-        open_folder(e != nullptr ? e->parent : 0);
+        folder_up();
         return;
     }
     const lspselect_entry *e = find(id);
@@ -178,8 +192,7 @@ void on_value(sgui_widget *x, int, const char *)
 int on_key(sgui_widget *root, int keys, int steps)
 {
     if ((keys & SGUI_KEY_BACK) && w != nullptr && w->folder != 0 && !sgui_keylock()) {
-        const lspselect_entry *e = find(w->folder);
-        open_folder(e != nullptr ? e->parent : 0);
+        folder_up();
         return keys & ~SGUI_KEY_BACK;
     }
     return screen_back_key(root, keys, steps);

@@ -12,6 +12,7 @@ struct outputmap_properties_widgets {
     sgui_widget *label, *loudspeaker, *loudspeaker_info, *eq;
     sgui_widget *input, *gain, *polarity, *delay, *delay_info, *local, *net;
     labeledit_screen *labels;
+    sgui_widget *label_root;  // freed with this screen
 };
 
 // Builds the screen (and the loudspeaker selection) and registers their
