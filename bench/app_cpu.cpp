@@ -1,7 +1,9 @@
 // CPU share and memory of a running mirelapp (headless), connected to a
 // small fake server on loopback that sends nothing but a status line once a
-// second (idle) or the level lines of every 25 ms cycle (meters at 40 Hz).
-// Each run takes about 7 seconds of wall time.
+// second (idle) or the level lines of every 25 ms cycle (meters at 40 Hz),
+// on the main menu or, opened with key records, on the input bus map or
+// the output map, whose meters then follow every level line. Each run takes
+// about 7 seconds of wall time.
 #include <benchmark/benchmark.h>
 
 #include "proc_stat.h"
@@ -16,8 +18,10 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
+#include <vector>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,7 +61,50 @@ std::string cycle_lines(int cycle)
     return s;
 }
 
-void run_panel(benchmark::State &state, bool meters)
+// Key records into the panel's input FIFO: a press and its release each.
+void press(int fifo, const std::vector<int> &keys)
+{
+    for (int key : keys) {
+        timeval tv;
+        gettimeofday(&tv, nullptr);
+        int32_t rec[2][4] = {{(int32_t)tv.tv_sec, (int32_t)tv.tv_usec, 1, (int32_t)((key & 0xFF) << 16 | 1)},
+                             {(int32_t)tv.tv_sec, (int32_t)tv.tv_usec, 1, 1}};
+        (void)!write(fifo, rec, sizeof rec);
+    }
+}
+
+// What the panel shows, as its screen.txt says.
+std::string screen_text(pid_t pid, const std::string &root)
+{
+    std::string path = root + "/tmp/screen.txt";
+    unlink(path.c_str());
+    kill(pid, SIGUSR2);
+    for (int i = 0; i < 200; i++) {
+        if (FILE *f = fopen(path.c_str(), "r")) {
+            std::string s;
+            char buf[4096];
+            size_t n;
+            while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+                s.append(buf, n);
+            fclose(f);
+            return s;
+        }
+        usleep(10000);
+    }
+    return "";
+}
+
+// The screen the benchmark runs on: the keys from the main menu and a line
+// that screen.txt shows there.
+struct screen_path {
+    std::vector<int> keys;
+    const char *shows;
+};
+const screen_path MAIN_MENU = {{}, "button 0 133 320 25 - INPUT BUSES"};
+const screen_path INPUT_MAP = {{2, 16}, "label 0 0 320 20 - INPUT BUSES"};
+const screen_path OUTPUT_MAP = {{2, 2, 16}, "label 0 0 320 20 - OUTPUTS"};
+
+void run_panel(benchmark::State &state, bool meters, const screen_path &where = MAIN_MENU)
 {
     char dir[] = "/tmp/mirel-bench-XXXXXX";
     if (mkdtemp(dir) == nullptr) {
@@ -66,6 +113,9 @@ void run_panel(benchmark::State &state, bool meters)
     }
     std::string root = dir;
     mkdir((root + "/tmp").c_str(), 0755);
+    mkdir((root + "/dev").c_str(), 0755);
+    mkdir((root + "/dev/input").c_str(), 0755);
+    mkfifo((root + "/dev/input/event0").c_str(), 0600);
     int lfd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -98,6 +148,30 @@ void run_panel(benchmark::State &state, bool meters)
     char header[64];
     (void)!read(cfd, header, sizeof header);
     (void)!write(cfd, "1\n22,0,BENCH\n", 13);
+    // The panel has its input device open once it is connected; the keys go
+    // once the main menu is drawn.
+    int fifo = open((root + "/dev/input/event0").c_str(), O_WRONLY | O_NONBLOCK);
+    auto shows = [&](const char *line) {
+        for (int i = 0; i < 50; i++) {
+            if (screen_text(pid, root).find(line) != std::string::npos)
+                return true;
+            usleep(100000);
+        }
+        return false;
+    };
+    bool there = fifo >= 0 && shows(MAIN_MENU.shows);
+    if (there && !where.keys.empty()) {
+        press(fifo, where.keys);
+        there = shows(where.shows);
+    }
+    if (fifo >= 0)
+        close(fifo);
+    if (!there) {
+        state.SkipWithError("the panel did not open the screen");
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        return;
+    }
 
     long ticks = 0, rss = 0;
     double seconds = 0;
@@ -156,6 +230,18 @@ void BM_PanelMeters40Hz(benchmark::State &state)
     run_panel(state, true);
 }
 BENCHMARK(BM_PanelMeters40Hz)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+void BM_InputMapMeters40Hz(benchmark::State &state)
+{
+    run_panel(state, true, INPUT_MAP);
+}
+BENCHMARK(BM_InputMapMeters40Hz)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+void BM_OutputMapMeters40Hz(benchmark::State &state)
+{
+    run_panel(state, true, OUTPUT_MAP);
+}
+BENCHMARK(BM_OutputMapMeters40Hz)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace
 
