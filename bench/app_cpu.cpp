@@ -6,6 +6,7 @@
 // about 7 seconds of wall time.
 #include <benchmark/benchmark.h>
 
+#include "panel_bench.h"
 #include "proc_stat.h"
 
 #include <cerrno>
@@ -59,39 +60,6 @@ std::string cycle_lines(int cycle)
         s += line;
     }
     return s;
-}
-
-// Key records into the panel's input FIFO: a press and its release each.
-void press(int fifo, const std::vector<int> &keys)
-{
-    for (int key : keys) {
-        timeval tv;
-        gettimeofday(&tv, nullptr);
-        int32_t rec[2][4] = {{(int32_t)tv.tv_sec, (int32_t)tv.tv_usec, 1, (int32_t)((key & 0xFF) << 16 | 1)},
-                             {(int32_t)tv.tv_sec, (int32_t)tv.tv_usec, 1, 1}};
-        (void)!write(fifo, rec, sizeof rec);
-    }
-}
-
-// What the panel shows, as its screen.txt says.
-std::string screen_text(pid_t pid, const std::string &root)
-{
-    std::string path = root + "/tmp/screen.txt";
-    unlink(path.c_str());
-    kill(pid, SIGUSR2);
-    for (int i = 0; i < 200; i++) {
-        if (FILE *f = fopen(path.c_str(), "r")) {
-            std::string s;
-            char buf[4096];
-            size_t n;
-            while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-                s.append(buf, n);
-            fclose(f);
-            return s;
-        }
-        usleep(10000);
-    }
-    return "";
 }
 
 // The screen the benchmark runs on: the keys from the main menu and a line
@@ -151,18 +119,10 @@ void run_panel(benchmark::State &state, bool meters, const screen_path &where = 
     // The panel has its input device open once it is connected; the keys go
     // once the main menu is drawn.
     int fifo = open((root + "/dev/input/event0").c_str(), O_WRONLY | O_NONBLOCK);
-    auto shows = [&](const char *line) {
-        for (int i = 0; i < 50; i++) {
-            if (screen_text(pid, root).find(line) != std::string::npos)
-                return true;
-            usleep(100000);
-        }
-        return false;
-    };
-    bool there = fifo >= 0 && shows(MAIN_MENU.shows);
+    bool there = fifo >= 0 && bench_wait_screen(pid, root, MAIN_MENU.shows);
     if (there && !where.keys.empty()) {
-        press(fifo, where.keys);
-        there = shows(where.shows);
+        bench_press(fifo, where.keys);
+        there = bench_wait_screen(pid, root, where.shows);
     }
     if (fifo >= 0)
         close(fifo);
