@@ -1,15 +1,18 @@
 #include "app.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "gui/channels.h"
-#include "gui/chanlist.h"
+#include "gui/chanstatus.h"
 #include "gui/eq.h"
 #include "gui/levels.h"
+#include "gui/inputmap.h"
 #include "gui/mainmenu.h"
+#include "gui/outputmap.h"
 #include "network.h"
 #include "platform.h"
 #include "sgui/sgui_event.h"
@@ -43,7 +46,8 @@ int app_keyhook(int keys, int, int)
 
 void app_add_meter_refresh(void (*refresh)())
 {
-    meter_refresh.push_back(refresh);
+    if (std::find(meter_refresh.begin(), meter_refresh.end(), refresh) == meter_refresh.end())
+        meter_refresh.push_back(refresh);
 }
 
 int app_start()
@@ -61,7 +65,13 @@ int app_start()
     sgui_lock();
     mainmenu_init();
     channels_init();
-    chanlist_init(eq_init(nullptr, 0, 1), eq_init(nullptr, 0, 0));
+    inputmap_init(eq_init(nullptr, 0, 1));
+    outputmap_init(eq_init(nullptr, 0, 0));
+    chanstatus_init();
+    mainmenu_set_opener(MAINMENU_INPUT_BUSES, inputmap_open);
+    mainmenu_set_opener(MAINMENU_OUTPUTS, outputmap_open);
+    for (auto refresh : {inputmap_refresh_meters, outputmap_refresh_meters, chanstatus_refresh})
+        app_add_meter_refresh(refresh);
     network_add_listener(25, on_message, 0);
     sgui_set_keyhook(app_keyhook);
     sgui_redraw(1);

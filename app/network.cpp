@@ -649,6 +649,7 @@ int network_init()
         return -1;
     }
     g.output_len = 0;
+    g.conn_id = 0;  // until a server gives one
     g.timeout_limit = NETWORK_TIMEOUT_SHORT;
     g.timeout_count = 0;
     g.residual_len = 0;

@@ -1,9 +1,12 @@
 // CPU share and memory of a running mirelapp (headless), connected to a
 // small fake server on loopback that sends nothing but a status line once a
-// second (idle) or the level lines of every 25 ms cycle (meters at 40 Hz).
-// Each run takes about 7 seconds of wall time.
+// second (idle) or the level lines of every 25 ms cycle (meters at 40 Hz),
+// on the main menu or, opened with key records, on the input bus map or
+// the output map, whose meters then follow every level line. Each run takes
+// about 7 seconds of wall time.
 #include <benchmark/benchmark.h>
 
+#include "panel_bench.h"
 #include "proc_stat.h"
 
 #include <cerrno>
@@ -16,8 +19,10 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
+#include <vector>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,7 +62,17 @@ std::string cycle_lines(int cycle)
     return s;
 }
 
-void run_panel(benchmark::State &state, bool meters)
+// The screen the benchmark runs on: the keys from the main menu and a line
+// that screen.txt shows there.
+struct screen_path {
+    std::vector<int> keys;
+    const char *shows;
+};
+const screen_path MAIN_MENU = {{}, "button 0 133 320 25 - INPUT BUSES"};
+const screen_path INPUT_MAP = {{2, 16}, "label 0 0 320 20 - INPUT BUSES"};
+const screen_path OUTPUT_MAP = {{2, 2, 16}, "label 0 0 320 20 - OUTPUTS"};
+
+void run_panel(benchmark::State &state, bool meters, const screen_path &where = MAIN_MENU)
 {
     char dir[] = "/tmp/mirel-bench-XXXXXX";
     if (mkdtemp(dir) == nullptr) {
@@ -66,6 +81,9 @@ void run_panel(benchmark::State &state, bool meters)
     }
     std::string root = dir;
     mkdir((root + "/tmp").c_str(), 0755);
+    mkdir((root + "/dev").c_str(), 0755);
+    mkdir((root + "/dev/input").c_str(), 0755);
+    mkfifo((root + "/dev/input/event0").c_str(), 0600);
     int lfd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -98,6 +116,22 @@ void run_panel(benchmark::State &state, bool meters)
     char header[64];
     (void)!read(cfd, header, sizeof header);
     (void)!write(cfd, "1\n22,0,BENCH\n", 13);
+    // The panel has its input device open once it is connected; the keys go
+    // once the main menu is drawn.
+    int fifo = open((root + "/dev/input/event0").c_str(), O_WRONLY | O_NONBLOCK);
+    bool there = fifo >= 0 && bench_wait_screen(pid, root, MAIN_MENU.shows);
+    if (there && !where.keys.empty()) {
+        bench_press(fifo, where.keys);
+        there = bench_wait_screen(pid, root, where.shows);
+    }
+    if (fifo >= 0)
+        close(fifo);
+    if (!there) {
+        state.SkipWithError("the panel did not open the screen");
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        return;
+    }
 
     long ticks = 0, rss = 0;
     double seconds = 0;
@@ -156,6 +190,18 @@ void BM_PanelMeters40Hz(benchmark::State &state)
     run_panel(state, true);
 }
 BENCHMARK(BM_PanelMeters40Hz)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+void BM_InputMapMeters40Hz(benchmark::State &state)
+{
+    run_panel(state, true, INPUT_MAP);
+}
+BENCHMARK(BM_InputMapMeters40Hz)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+void BM_OutputMapMeters40Hz(benchmark::State &state)
+{
+    run_panel(state, true, OUTPUT_MAP);
+}
+BENCHMARK(BM_OutputMapMeters40Hz)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 // new curve), and reads the panel's CPU time from /proc.
 #include <benchmark/benchmark.h>
 
+#include "panel_bench.h"
 #include "proc_stat.h"
 
 #include <algorithm>
@@ -230,8 +231,9 @@ struct InProcess {
             return false;
         server.start(conn);
         server.send_text("1\n9,0,0,BENCH\n" + curve_line(0));
-        // Main menu: the network line, INPUT BUSES, its first row.
-        for (int key : {SGUI_KEY_NEXT, SGUI_KEY_ENTER, SGUI_KEY_ENTER}) {
+        // Main menu: the network line, INPUT BUSES; on the map bus 1's
+        // properties, down to "EQ..." and into the editor.
+        for (int key : {SGUI_KEY_NEXT, SGUI_KEY_ENTER, SGUI_KEY_ENTER, SGUI_KEY_NEXT, SGUI_KEY_NEXT, SGUI_KEY_ENTER}) {
             press(key);
             if (!run_until([] { return sgui_screen_slide() == 0 && sgui_transition() == 0; }, 50))
                 return false;
@@ -329,55 +331,6 @@ BENCHMARK(BM_CurveToScreen)->Iterations(1)->UseManualTime()->Unit(benchmark::kMi
 
 // ---- mirelapp with mirelserver, the encoder turning -------------------------
 
-pid_t spawn(const std::string &program, const std::string &root, int port)
-{
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("MIREL_ROOT", root.c_str(), 1);
-        setenv("MIREL_PORT", std::to_string(port).c_str(), 1);
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        execl(program.c_str(), program.c_str(), (char *)nullptr);
-        _exit(127);
-    }
-    return pid;
-}
-
-std::string screen_text(pid_t pid, const std::string &root)
-{
-    std::string path = root + "/tmp/screen.txt";
-    unlink(path.c_str());
-    kill(pid, SIGUSR2);
-    for (int i = 0; i < 200; i++) {
-        if (FILE *f = fopen(path.c_str(), "r")) {
-            std::string s;
-            char buf[4096];
-            size_t n;
-            while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-                s.append(buf, n);
-            fclose(f);
-            return s;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return "";
-}
-
-int free_port()
-{
-    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(s, (sockaddr *)&a, sizeof a);
-    getsockname(s, (sockaddr *)&a, &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 void BM_PanelCpuTurning(benchmark::State &state)
 {
     std::string bin = MIREL_SERVER_BIN;
@@ -393,36 +346,31 @@ void BM_PanelCpuTurning(benchmark::State &state)
         state.SkipWithError("sim-root");
         return;
     }
-    int port = free_port();
-    pid_t server = spawn(dir + "/mirelserver", root, port);
+    int port = bench_free_port();
+    pid_t server = bench_spawn(dir + "/mirelserver", root, port);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    pid_t app = spawn(dir + "/mirelapp", root, port);
+    pid_t app = bench_spawn(dir + "/mirelapp", root, port);
     int fifo = -1;
     for (int i = 0; i < 500 && fifo < 0; i++) {
         fifo = open((root + "/dev/input/event0").c_str(), O_WRONLY | O_NONBLOCK);
         if (fifo < 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    auto press = [&](int key) {
-        sgui_input_event ev[2] = {record(key, 0), record(0, 0)};
-        (void)!write(fifo, ev, sizeof ev);
-    };
-    auto wait_screen = [&](const char *text) {
-        for (int i = 0; i < 100; i++) {
-            std::string s = screen_text(app, root);
-            if (s.find(text) != std::string::npos && s.find("\nslide ") == std::string::npos)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    };
+    auto press = [&](int key) { bench_press(fifo, {key}); };
+    auto wait_screen = [&](const char *text) { return bench_wait_screen(app, root, text); };
     bool ready = fifo >= 0 && wait_screen("button 0 133 320 25 - INPUT BUSES");
     if (ready) {
         press(SGUI_KEY_NEXT);
         press(SGUI_KEY_ENTER);
-        ready = wait_screen("label 0 0 320 25 - INPUT BUSES");
+        ready = wait_screen("label 0 0 320 20 - INPUT BUSES");
     }
     if (ready) {
+        press(SGUI_KEY_ENTER);
+        ready = wait_screen("button 0 25 320 25 * LABEL...");
+    }
+    if (ready) {
+        press(SGUI_KEY_NEXT);
+        press(SGUI_KEY_NEXT);
         press(SGUI_KEY_ENTER);
         ready = wait_screen("INPUT BUS EQ");
     }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <string>
 
@@ -227,16 +228,7 @@ void link_focus(eq_editor *e)
 {
     const eq_controls &k = e->controls;
     sgui_widget *order[] = {e->tabbar, k.gain, k.freq, k.q, k.type, k.flat, k.enabled, k.bypass};
-    sgui_widget *prev = nullptr;
-    for (sgui_widget *x : order) {
-        if (x == nullptr)
-            continue;
-        x->focus_prev = prev;
-        x->focus_next = nullptr;
-        if (prev != nullptr)
-            prev->focus_next = x;
-        prev = x;
-    }
+    sgui_focus_chain(order, std::size(order));
 }
 
 sgui_widget *first_control(const eq_editor *e)

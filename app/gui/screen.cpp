@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "gui/mainmenu.h"
 #include "sgui/sgui_msgbox.h"
 
 namespace {
@@ -73,6 +74,16 @@ int screen_back()
     }
     sgui_unlock();
     return ok;
+}
+
+int screen_back_key(sgui_widget *, int keys, int)
+{
+    keys = mainmenu_lock_keys(keys);
+    if (keys & SGUI_KEY_BACK) {
+        screen_back();
+        keys &= ~SGUI_KEY_BACK;
+    }
+    return keys;
 }
 
 sgui_widget *screen_current()

@@ -12,6 +12,9 @@ int screen_open(sgui_widget *root);
 int screen_back();
 // The screen on top (the root of sgui once no popup is open).
 sgui_widget *screen_current();
+// The key handler of a screen that only goes back: the key lock, and the
+// back key returns to the screen below. Returns the keys it did not use.
+int screen_back_key(sgui_widget *root, int keys, int steps);
 // How many screens lie below the current one.
 int screen_depth();
 // Forgets every opened screen (tests).

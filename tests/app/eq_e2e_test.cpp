@@ -10,47 +10,36 @@
 #include <thread>
 
 #include "support/panel.h"
+#include "support/panel_device.h"
 #include "support/process.h"
 #include "support/sim_root.h"
 
 namespace {
 
-class EqEndToEnd : public testing::Test {
+class EqEndToEnd : public PanelEndToEnd {
 protected:
-    void SetUp() override { port = free_port(); }
-    void start_server()
+    // From a map, Enter on the first row opens its properties, whose third
+    // entry ("EQ...") opens the editor.
+    void open_eq(const char *props_title, const char *eq_title)
     {
-        server.start(root.dir(), port);
-        ASSERT_TRUE(wait_until([&] { return accepts_tcp(port) || !server.running(); }, 5s)) << server.err();
-        ASSERT_TRUE(server.running()) << server.err();
-    }
-    // Server and panel up, then the watcher.
-    void start_all()
-    {
-        start_server();
-        panel.start(root, port);
-        ASSERT_TRUE(panel.wait_connected()) << panel.err();
-        std::string err = panel.err();
-        panel_id = atoi(err.c_str() + err.find("conn id: ") + 9);
-        watcher = std::make_unique<RawClient>(port);
-        ASSERT_TRUE(watcher->ok());
-        watcher_id = watcher->conn_id();
-        ASSERT_NE(watcher_id, panel_id);
-        ASSERT_TRUE(panel.wait_item("button", "INPUT BUSES", 10s)) << panel.screen().text();
-    }
-    // From the main menu (focus on the network line) into an entry's list.
-    void open_list(int entry_below_network, const char *title)
-    {
-        for (int i = 0; i < entry_below_network; i++)
-            ASSERT_TRUE(panel.press(PANEL_KEY_NEXT));
         ASSERT_TRUE(panel.press(PANEL_KEY_ENTER));
-        ASSERT_TRUE(panel.wait_item("label", title)) << panel.screen().text();
+        ASSERT_TRUE(panel.wait_screen([&](const PanelScreen &s) {
+            const PanelItem *title = s.find("label", props_title);
+            return title != nullptr && title->text == props_title && s.focused() != nullptr &&
+                   s.focused()->text == "LABEL...";
+        })) << panel.screen().text();
+        for (int i = 0; i < 2; i++)
+            ASSERT_TRUE(panel.press(PANEL_KEY_NEXT));
+        ASSERT_TRUE(panel.wait_screen([](const PanelScreen &s) {
+            return s.focused() != nullptr && s.focused()->text == "EQ...";
+        })) << panel.screen().text();
+        ASSERT_TRUE(panel.press(PANEL_KEY_ENTER));
+        ASSERT_TRUE(panel.wait_item("label", eq_title)) << panel.screen().text();
     }
     void open_bus_eq()
     {
-        open_list(1, "INPUT BUSES");
-        ASSERT_TRUE(panel.press(PANEL_KEY_ENTER));
-        ASSERT_TRUE(panel.wait_item("label", "INPUT BUS EQ")) << panel.screen().text();
+        open_entry(1, "INPUT BUSES");
+        open_eq("INPUT BUS", "INPUT BUS EQ");
     }
     // Up to the tab bar (a container: no line of screen.txt is focused
     // then), over to the page, and down to the page's first control.
@@ -63,14 +52,6 @@ protected:
             ASSERT_TRUE(panel.press(PANEL_KEY_PAGE_NEXT));
         ASSERT_TRUE(panel.wait_item("eqvis", std::string("page=") + name)) << panel.screen().text();
         ASSERT_TRUE(panel.press(PANEL_KEY_NEXT));
-    }
-    // The focused control shows text.
-    bool focused_shows(const std::string &kind, const std::string &text)
-    {
-        return panel.wait_screen([&](const PanelScreen &s) {
-            const PanelItem *f = s.focused();
-            return f != nullptr && f->kind == kind && f->text == text;
-        });
     }
     // The level of the curve in the display's 1 kHz column, from screen.txt.
     float curve_at_1k()
@@ -98,26 +79,6 @@ protected:
         }
         return rows;
     }
-    // A report line of a change the panel made: P stands for its connection id.
-    bool seen(std::string line)
-    {
-        line.replace(line.find(",P,"), 3, "," + std::to_string(panel_id) + ",");
-        bool ok = watcher->wait(line);
-        if (!ok)
-            ADD_FAILURE() << line << " not in\n" << watcher->reports();
-        return ok;
-    }
-    SimRoot root;
-    int port = 0, panel_id = 0, watcher_id = 0;
-    // A command line of the watcher: W stands for its connection id.
-    bool send(std::string line)
-    {
-        line.replace(line.find(",W,"), 3, "," + std::to_string(watcher_id) + ",");
-        return watcher->send(line);
-    }
-    ServerProcess server;
-    PanelProcess panel;
-    std::unique_ptr<RawClient> watcher;
 };
 
 TEST_F(EqEndToEnd, GraphicBandSeventeenRisesAtOneKilohertz)
@@ -267,13 +228,13 @@ TEST_F(EqEndToEnd, OutputGroupEditorEditsTheWholeGroup)
     struct stat st0;
     ASSERT_EQ(stat(file.c_str(), &st0), 0);
     ASSERT_NO_FATAL_FAILURE(start_all());
-    ASSERT_NO_FATAL_FAILURE(open_list(2, "OUTPUTS"));
-    // One row for the group of outputs 1 and 2.
-    PanelScreen list = panel.screen();
-    ASSERT_NE(list.find("button", "OUT 1+2 MAIN"), nullptr) << list.text();
-    EXPECT_EQ(list.find("button", "OUT 2"), nullptr) << list.text();
-    ASSERT_TRUE(panel.press(PANEL_KEY_ENTER));
-    ASSERT_TRUE(panel.wait_item("label", "OUTPUT EQ"));
+    ASSERT_NO_FATAL_FAILURE(open_entry(2, "OUTPUTS"));
+    // Outputs 1 and 2 as one group: its name on the first row, the second
+    // row joined to it.
+    PanelScreen map = panel.screen();
+    ASSERT_NE(map.find("label", "MAIN"), nullptr) << map.text();
+    EXPECT_NE(map.find("join"), nullptr) << map.text();
+    ASSERT_NO_FATAL_FAILURE(open_eq("OUTPUT", "OUTPUT EQ"));
     EXPECT_NE(panel.screen().find("label", "OUT 1+2 MAIN"), nullptr);
     EXPECT_NE(panel.screen().find("eqvis", "page=PEQ"), nullptr);
     ASSERT_TRUE(panel.turn_slowly(2));

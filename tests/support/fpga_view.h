@@ -10,7 +10,9 @@ class FpgaView {
 public:
     static constexpr size_t SIZE = 61440;
 
-    explicit FpgaView(const std::string &path);
+    // Read-only; writable maps it for writing too (what the FPGA itself
+    // writes: the level blocks).
+    explicit FpgaView(const std::string &path, bool writable = false);
     ~FpgaView();
     FpgaView(const FpgaView &) = delete;
     FpgaView &operator=(const FpgaView &) = delete;
@@ -20,6 +22,8 @@ public:
     float f32(uint32_t off) const { return get<float>(off); }
     uint16_t u16(uint32_t off) const { return get<uint16_t>(off); }
     uint8_t u8(uint32_t off) const { return base_[off]; }
+    // Writes a little-endian float (writable views only).
+    void set_f32(uint32_t off, float v) { memcpy(const_cast<uint8_t *>(base_) + off, &v, sizeof v); }
 
 private:
     template <class T>

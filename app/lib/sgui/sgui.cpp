@@ -392,6 +392,21 @@ sgui_widget *sgui_first_focusable(sgui_widget *w)
     return nullptr;
 }
 
+void sgui_focus_chain(sgui_widget *const *widgets, size_t n)
+{
+    sgui_widget *prev = nullptr;
+    for (size_t i = 0; i < n; i++) {
+        sgui_widget *x = widgets[i];
+        if (x == nullptr)
+            continue;
+        x->focus_prev = prev;
+        x->focus_next = nullptr;
+        if (prev != nullptr)
+            prev->focus_next = x;
+        prev = x;
+    }
+}
+
 sgui_widget *sgui_first_focused(sgui_widget *w)
 {
     for (sgui_widget *c = w != nullptr ? w->child : nullptr; c != nullptr; c = c->next) {

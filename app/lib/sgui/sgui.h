@@ -140,9 +140,16 @@ void sgui_set_hidden(sgui_widget *w, int hidden);
 
 void draw_container(sgui_widget *c);
 void sgui_redraw(int force);
+// Copies the rows top .. bottom - 1 of a screen-sized surface at full width
+// straight to the screen and shows them (screens that draw into their own
+// surface, as the map meters do).
+void sgui_blit_band(SDL_Surface *src, int top, int bottom);
 void sgui_add_damage(sgui_widget *w, int x1, int y1, int x2, int y2);
 
 sgui_widget *sgui_first_focusable(sgui_widget *w);
+// Links the explicit focus order through the widgets in turn (nullptr
+// entries are skipped): the first has no previous one, the last no next.
+void sgui_focus_chain(sgui_widget *const *widgets, size_t n);
 sgui_widget *sgui_first_focused(sgui_widget *w);
 
 // Global state.

@@ -282,6 +282,16 @@ void draw_container(sgui_widget *c)
     sgui_unlock();
 }
 
+void sgui_blit_band(SDL_Surface *src, int top, int bottom)
+{
+    top = std::max(top, 0);
+    bottom = std::min(bottom, SGUI_SCREEN_H);
+    if (src == nullptr || g.screen == nullptr || bottom <= top)
+        return;
+    sgui_blit_part(src, 0, top, SGUI_SCREEN_W, bottom - top, g.screen, 0, top);
+    SDL_UpdateRect(g.screen, 0, top, SGUI_SCREEN_W, bottom - top);
+}
+
 void sgui_redraw(int force)
 {
     sgui_lock();

@@ -665,6 +665,16 @@ void sgui_set_font(sgui_widget *w, int font)
     sgui_invalidate(w);
 }
 
+void sgui_set_align(sgui_widget *w, int align)
+{
+    w = sgui_control(w);
+    if (w == nullptr || !is_label_kind(w) || data_of<sgui_label_data>(w)->align == align)
+        return;
+    data_of<sgui_label_data>(w)->align = align;
+    w->s.reset();
+    sgui_invalidate(w);
+}
+
 void sgui_set_enabled(sgui_widget *w, int enabled)
 {
     w = sgui_control(w);

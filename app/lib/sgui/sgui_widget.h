@@ -72,6 +72,8 @@ sgui_widget *sgui_control(sgui_widget *w);
 void sgui_set_text(sgui_widget *w, const char *text);
 const char *sgui_get_text(sgui_widget *w);
 void sgui_set_font(sgui_widget *w, int font);
+// Label kinds: where the text sits (font_align: left, right, centre).
+void sgui_set_align(sgui_widget *w, int align);
 void sgui_set_enabled(sgui_widget *w, int enabled);
 int sgui_radio_selected(sgui_widget *w);
 void sgui_radio_select(sgui_widget *w);
