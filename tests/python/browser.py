@@ -25,6 +25,14 @@ class BrowserUnavailable(Exception):
     """Chromium is not installed or did not start."""
 
 
+def read_text(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+    except OSError:
+        return ""
+
+
 def chromium_path():
     for name in ("chromium", "chromium-browser"):
         path = shutil.which(name)
@@ -56,25 +64,19 @@ class Browser:
                                      stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log,
                                      start_new_session=True)
         deadline = time.monotonic() + START_TIMEOUT
-        while not os.path.exists(port_file) or len(open(port_file).read().split("\n")) < 2:
+        while len(read_text(port_file).split("\n")) < 2:  # the port, then the browser's path
             if self.proc.poll() is not None or time.monotonic() > deadline:
+                log = read_text(self.log.name)[-2000:]
                 self.close()
-                raise BrowserUnavailable("chromium did not start; its log:\n" + self.log_text()[-2000:])
+                raise BrowserUnavailable("chromium did not start; its log:\n" + log)
             await asyncio.sleep(0.05)
-        port = int(open(port_file).read().split("\n")[0])
+        port = int(read_text(port_file).split("\n")[0])
         targets = json.load(urllib.request.urlopen("http://127.0.0.1:%d/json/list" % port, timeout=5))
         page = next(t for t in targets if t["type"] == "page")
         self.ws = await websockets.connect(page["webSocketDebuggerUrl"], max_size=None, ping_interval=None)
         await self.call("Page.enable")
         await self.call("Runtime.enable")
         await self.viewport(width, height)
-
-    def log_text(self):
-        try:
-            with open(os.path.join(self.profile.name, "chromium.log"), "rb") as f:
-                return f.read().decode("utf-8", "replace")
-        except OSError:
-            return ""
 
     async def call(self, method, timeout=10, **params):
         self.next_id += 1
@@ -135,9 +137,11 @@ class Browser:
         await self.mouse("mouseReleased", x1, y1)
 
     async def center(self, selector):
-        """The middle of an element in page coordinates."""
-        return await self.eval("(() => { const r = document.querySelector(%s).getBoundingClientRect();"
-                               " return [r.x + r.width / 2, r.y + r.height / 2]; })()" % json.dumps(selector))
+        """The middle of an element in page coordinates, once it is shown."""
+        return await self.wait_for("(() => { const e = document.querySelector(%s);"
+                                   " const r = e && e.getBoundingClientRect();"
+                                   " return r && r.width > 0 && [r.x + r.width / 2, r.y + r.height / 2]; })()"
+                                   % json.dumps(selector), what="%s shown" % selector)
 
     async def click(self, selector):
         x, y = await self.center(selector)
