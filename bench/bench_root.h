@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "dbase.h"
 #include "dsp/dsp_lowlevel.h"
 #include "dsp/rt_thread.h"
 #include "platform.h"
@@ -46,4 +47,19 @@ inline void bench_dsp_start(rt_cycle_state *st)
         rt_cycle(st);
         rt_info->command_stream_size = 0;
     }
+}
+
+// The same with the database of the root opened (project 1 made from the
+// start-up state), as the server has it when clients come. Once per program.
+inline bool bench_database_start(rt_cycle_state *st)
+{
+    static bool done = false;
+    if (done)
+        return false;
+    done = true;
+    bench_dsp_start(st);
+    pthread_mutex_lock(&command_lock);
+    dbase_init();
+    pthread_mutex_unlock(&command_lock);
+    return true;
 }

@@ -39,12 +39,8 @@ int four_way_id;
 
 void setup()
 {
-    static bool done = false;
-    if (done)
+    if (!bench_database_start(&cycle_state))
         return;
-    done = true;
-    bench_dsp_start(&cycle_state);
-    dbase_init();
     four_way_id = dbase_new_lsp(0, 0);
     system_lsp_prop(0, four_way_id, 0, FOUR_WAY);
     // Storing the text reports it: let one cycle take that out of the way.

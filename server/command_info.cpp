@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "command.h"
 #include "dbase_lsp.h"
 #include "log.h"
 #include "report.h"
@@ -61,7 +62,7 @@ void project_desc(report_writer *w, int project_id)
 void command_info_work(const char *line, report_writer *w)
 {
     int id = -1, conn = 0, a = -1, b = -1;
-    if (line == nullptr || line[0] < '0' || line[0] > '9' || sscanf(line, "%d,%d,%d,%d", &id, &conn, &a, &b) < 1)
+    if (line == nullptr || line[0] < '0' || line[0] > '9' || command_scan(line, "%d,%d,%d,%d", &id, &conn, &a, &b) < 1)
         id = -1;
 
     switch (id) {

@@ -12,11 +12,15 @@
 #include "log.h"
 #include "platform.h"
 #include "report.h"
+#include "report_format.h"
+#include "system.h"
 
 namespace {
 
 // Opened once by dbase_init; stays nullptr when opening or creating failed.
 sqlite3 *g_db;
+// A client holds the delete lock and its transaction is open.
+bool g_delete_open;
 
 // Reads the whole file into text; false with errno set when it cannot.
 bool read_whole_file(const std::string &path, std::string *text)
@@ -207,6 +211,11 @@ int64_t sql_statement::column_int(int col) const
     return sqlite3_column_int64(stmt_, col);
 }
 
+bool sql_statement::column_is_null(int col) const
+{
+    return sqlite3_column_type(stmt_, col) == SQLITE_NULL;
+}
+
 double sql_statement::column_double(int col) const
 {
     return sqlite3_column_double(stmt_, col);
@@ -288,10 +297,63 @@ sqlite3 *dbase_db()
     return g_db;
 }
 
+sqlite3 *dbase_db_or_log(const char *operation)
+{
+    if (g_db == nullptr)
+        log_error("%s: no database\n", operation);
+    return g_db;
+}
+
+sqlite3 *dbase_db_for_write(const char *operation)
+{
+    dbase_delete_rollback();
+    return dbase_db_or_log(operation);
+}
+
 void dbase_close()
 {
     sqlite3_close(g_db);
     g_db = nullptr;
+    g_delete_open = false;
+}
+
+size_t dbase_reply_room(const report_writer *w)
+{
+    return w->len + 1 < w->size ? w->size - 1 - w->len : 0;
+}
+
+// ---- the delete transaction ----
+
+void dbase_delete_begin()
+{
+    if (g_db == nullptr || g_delete_open)
+        return;
+    g_delete_open = sql_query(g_db, "BEGIN") == 0;
+}
+
+int dbase_delete_end()
+{
+    if (!g_delete_open)
+        return 0;
+    g_delete_open = false;
+    if (sql_query(g_db, "COMMIT") == 0)
+        return 1;
+    // A commit that failed (disk full, I/O error) leaves nothing half done.
+    sqlite3_exec(g_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return 0;
+}
+
+void dbase_delete_rollback()
+{
+    if (!g_delete_open)
+        return;
+    g_delete_open = false;
+    sql_query(g_db, "ROLLBACK");
+}
+
+bool dbase_delete_open()
+{
+    return g_delete_open;
 }
 
 int dbase_init()
@@ -327,5 +389,7 @@ int dbase_init()
         dbase_save_project(1);
         report_device(100, REPORT_CONN_SERVER);
     }
+    // The project reports compare the stored lock without asking the database.
+    report_project_stored_lock_set(dbase_project_lock(my_sys->project_id));
     return 0;
 }

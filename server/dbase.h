@@ -14,6 +14,7 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+struct report_writer;
 
 constexpr const char *DBASE_FILE = "/mnt/userdata/db_current.db";
 constexpr const char *DBASE_SCHEMA_SCRIPT = "/var/lib/init.sql";
@@ -31,6 +32,31 @@ int dbase_init();
 
 // The connection, nullptr when there is none.
 sqlite3 *dbase_db();
+
+// The connection for an operation; nullptr after "<operation>: no database".
+sqlite3 *dbase_db_or_log(const char *operation);
+
+// The same for an operation that writes outside project loads and saves.
+// A delete transaction still open (a client holding the delete lock) is
+// rolled back first, exactly as a load or save does: otherwise the write
+// would join the deleting client's transaction, and a later rollback of it
+// would take back a change that was already reported to everyone.
+sqlite3 *dbase_db_for_write(const char *operation);
+
+// ---- the delete transaction ----
+// Spans the commands of one client between taking and releasing the delete
+// lock. Its project deletions become permanent only at the commit.
+
+// "BEGIN" and the flag set (nothing without a database).
+void dbase_delete_begin();
+// 1 when the transaction was still open: "COMMIT", flag cleared; else 0.
+int dbase_delete_end();
+// "ROLLBACK" and the flag cleared, when the transaction is open.
+void dbase_delete_rollback();
+bool dbase_delete_open();
+
+// Space left in a reply for more text, its terminating NUL kept.
+size_t dbase_reply_room(const report_writer *w);
 
 // Closes the connection (tests and benchmarks; the server never does).
 void dbase_close();
@@ -84,6 +110,7 @@ public:
     void reset();
 
     int64_t column_int(int col) const;
+    bool column_is_null(int col) const;
     double column_double(int col) const;
     // The text of a column; empty for NULL.
     std::string_view column_text(int col) const;

@@ -16,19 +16,6 @@ namespace {
 // "66,<connection>\n" always fits in this.
 constexpr size_t LIST_END_ROOM = 16;
 
-sqlite3 *db_or_log(const char *operation)
-{
-    sqlite3 *db = dbase_db();
-    if (db == nullptr)
-        log_error("%s: no database\n", operation);
-    return db;
-}
-
-size_t room(const report_writer *w)
-{
-    return w->len + 1 < w->size ? w->size - 1 - w->len : 0;
-}
-
 struct place {
     bool found;
     int is_folder;
@@ -139,7 +126,7 @@ bool dbase_lsp_in_use(int id)
 
 int dbase_new_lsp(int folder, int parent)
 {
-    sqlite3 *db = db_or_log("dbase_new_lsp");
+    sqlite3 *db = dbase_db_for_write("dbase_new_lsp");
     if (db == nullptr)
         return -1;
     if (parent != 0) {
@@ -167,7 +154,7 @@ int dbase_new_lsp(int folder, int parent)
 
 int dbase_remove_lsp(int conn, int id)
 {
-    sqlite3 *db = db_or_log("dbase_remove_lsp");
+    sqlite3 *db = dbase_db_for_write("dbase_remove_lsp");
     if (db == nullptr)
         return -1;
     std::unordered_set<int> visited;
@@ -176,7 +163,7 @@ int dbase_remove_lsp(int conn, int id)
 
 int dbase_duplicate_lsp(int id)
 {
-    sqlite3 *db = db_or_log("dbase_duplicate_lsp");
+    sqlite3 *db = dbase_db_for_write("dbase_duplicate_lsp");
     if (db == nullptr)
         return -1;
     sql_statement st(db, "INSERT INTO lsp (id_parent,is_folder,label,config,version,ways,locked) "
@@ -197,7 +184,7 @@ int dbase_duplicate_lsp(int id)
 
 int dbase_move_lsp(int conn, int id, int folder)
 {
-    sqlite3 *db = db_or_log("dbase_move_lsp");
+    sqlite3 *db = dbase_db_for_write("dbase_move_lsp");
     if (db == nullptr)
         return -1;
     if (id == folder)
@@ -231,7 +218,7 @@ int dbase_move_lsp(int conn, int id, int folder)
 
 int dbase_save_lsp(int conn, int id, int folder, int version, int new_lock, int unlock, const char *label)
 {
-    sqlite3 *db = db_or_log("dbase_save_lsp");
+    sqlite3 *db = dbase_db_for_write("dbase_save_lsp");
     if (db == nullptr)
         return -1;
     int64_t lock = 0;
@@ -276,7 +263,7 @@ int dbase_save_lsp(int conn, int id, int folder, int version, int new_lock, int 
 
 int dbase_save_lsp_prop(int id, int unlock, int ways, int version, std::string_view text)
 {
-    sqlite3 *db = db_or_log("dbase_save_lsp_prop");
+    sqlite3 *db = dbase_db_for_write("dbase_save_lsp_prop");
     if (db == nullptr)
         return -1;
     int64_t lock = 0;
@@ -325,7 +312,7 @@ std::optional<lspconfig_entry> dbase_get_lsp(int id)
 void dbase_list_lsp(report_writer *w, int id, int c)
 {
     report_format_append(w, "%d,%d,%d\n", 65, c, id == -1 ? 0 : 1);
-    sqlite3 *db = db_or_log("dbase_list_lsp");
+    sqlite3 *db = dbase_db_or_log("dbase_list_lsp");
     const char *sql = id == -1 ? "SELECT id,id_parent,version,is_folder,locked,ways,label FROM lsp "
                                  "ORDER BY order_nr,label ASC LIMIT ?"
                                : "SELECT id,id_parent,version,is_folder,locked,ways,label FROM lsp "
@@ -341,7 +328,7 @@ void dbase_list_lsp(report_writer *w, int id, int c)
                          st.column_int(4) != 0 ? 1 : 0, (int)st.column_int(5));
         std::string_view label = st.column_text(6);
         // Whole lines only, and the end line must still fit.
-        if ((size_t)n + label.size() + 1 + LIST_END_ROOM > room(w)) {
+        if ((size_t)n + label.size() + 1 + LIST_END_ROOM > dbase_reply_room(w)) {
             log_error("dbase_list_lsp: listing cut after %d entries (reply full)\n", sent);
             break;
         }
@@ -362,7 +349,7 @@ int dbase_lsp_config(report_writer *w, int id, int c)
     if (st.row()) {
         folder = (int)st.column_int(0);
         // One byte stays free for the line end, so even a cut text ends its line.
-        size_t space = room(w);
+        size_t space = dbase_reply_room(w);
         if (space > 1)
             w->len += db_text_encode(w->buf + w->len, space, st.column_text(1));
     }

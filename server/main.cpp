@@ -16,6 +16,7 @@
 #include "report_format.h"
 #include "stream.h"
 #include "system.h"
+#include "system_prj.h"
 
 namespace {
 
@@ -43,7 +44,14 @@ size_t take_message(int conn, char *line, size_t size)
     return report_message_take(conn, &w) ? w.len : 0;
 }
 
-constexpr stream_handlers protocol = {command_work, info_reply, full_dump, take_message, report_message_free_conn};
+// A client left: its messages go, and a delete lock it held is released.
+void client_gone(int conn)
+{
+    report_message_free_conn(conn);
+    system_prj_client_gone(conn);
+}
+
+constexpr stream_handlers protocol = {command_work, info_reply, full_dump, take_message, client_gone};
 
 }  // namespace
 

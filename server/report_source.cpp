@@ -7,6 +7,7 @@
 
 #include "common/db_text.h"
 #include "dbase_lsp.h"
+#include "dbase_project.h"
 #include "log.h"
 #include "netconf.h"
 #include "netlink.h"
@@ -145,24 +146,24 @@ void report_source_lsp_block(report_writer *w, int id, int c, const cfglsp *pars
     }
 }
 
-// ---- project storage: as with no stored project ----
+// ---- project storage ----
 
-int report_source_project_stored_lock(int)
+int report_source_project_stored_lock(int project_id)
 {
-    return 0;
+    return dbase_project_lock(project_id);
 }
 
 void report_source_list_projects(report_writer *w, int id, int c)
 {
-    report_format_append(w, "%d,%d,%d\n", 97, c, id == -1 ? 1 : 0);
-    report_format_append(w, "%d,%d\n", 98, c);
+    dbase_list_projects(w, id, c);
 }
 
-int report_source_project_desc(report_writer *, int id, int)
+int report_source_project_desc(report_writer *w, int id, int c)
 {
-    log_error("dbase_info_prj_desc: project_id (%d) not found in database\n", id);
-    return -1;
+    return dbase_info_prj_desc(w, id, c);
 }
+
+// ---- USB transfer: as with no stick and no such project ----
 
 int report_source_usb_export(int)
 {

@@ -2,11 +2,11 @@
 // mirror, the network layer and the database own, and the device identity
 // for the version lines.
 //
-// Until project storage is built, its answers below are stand-ins that
-// describe a device with no stored projects. The address is the bridge's own
-// (0 until the network manager has learnt it), the passphrase the stored one;
-// the loudspeaker library is the database's (dbase_lsp) with the parser's
-// view of each entry (lspconfig).
+// The address is the bridge's own (0 until the network manager has learnt
+// it), the passphrase the stored one; the loudspeaker library is the
+// database's (dbase_lsp) with the parser's view of each entry (lspconfig),
+// the projects are the database's (dbase_project). Until USB transfer is
+// built, its answers below are stand-ins that find no project and no file.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -41,7 +41,7 @@ const char *report_source_system();  // percent-encoded
 // read and parse it here.
 void report_source_lsp_block(report_writer *w, int id, int c, const cfglsp *parsed = nullptr);
 
-// ---- project storage ----
+// ---- project storage (they read the database: callers hold the command lock) ----
 // The project's stored lock value, 0 when it does not exist.
 int report_source_project_stored_lock(int project_id);
 // Project list 97/96/98 for id (-1 all).

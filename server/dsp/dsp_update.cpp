@@ -885,16 +885,21 @@ void library(report_writer *w)
         system_lsp_reports_take(w);
 }
 
+// The project line when the project, its lock values or the modified flag
+// differ from what was last reported (or a project command asks for it
+// anyway), the description and the list-changed notice when asked for.
+// The stored lock is the one the project operations keep: this thread
+// never waits on the database.
 bool project_information(report_writer *w)
 {
-    bool req = report_pending.project || report_pending.device[100] || report_pending.device[119] ||
-               report_pending.device[105];
-    if (!req)
+    bool forced = report_pending.device[100];
+    if (!report_pending.project && !forced && !report_pending.device[119] && !report_pending.device[105])
         return true;
     if (room(w) < PROJECT_ROOM)
         return false;
-    if (report_pending.project || report_pending.device[100]) {
-        int stored = report_source_project_stored_lock(my_sys->project_id);
+    int stored = report_project_stored_lock();
+    if (forced || my_device->project_id != my_sys->project_id || my_device->project_lock != my_sys->project_lock ||
+        my_device->project_modified != my_sys->modified || my_device->project_stored_lock != stored) {
         my_device->project_id = my_sys->project_id;
         my_device->project_lock = my_sys->project_lock;
         my_device->project_modified = my_sys->modified;

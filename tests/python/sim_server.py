@@ -10,6 +10,8 @@ import time
 
 SERVER = os.environ["MIREL_SERVER_BIN"]
 SOURCE = os.environ["MIREL_SOURCE_DIR"]
+# qemu-arm and its arguments in the cross build, "|"-separated; empty natively.
+EMULATOR = [a for a in os.environ.get("MIREL_TEST_EMULATOR", "").split("|") if a]
 TIMEOUT = 5
 LEVEL_IDS = ("29,", "30,", "31,")
 
@@ -42,7 +44,7 @@ class SimServer:
         env = dict(os.environ, MIREL_ROOT=self.root, MIREL_PORT=str(self.port), MIREL_DNS_PORT=str(self.dns_port))
         probes = self.err().count("killing client #1\n")
         with open(self.err_path, "ab") as err:
-            self.proc = subprocess.Popen([SERVER], env=env, stdin=subprocess.DEVNULL,
+            self.proc = subprocess.Popen(EMULATOR + [SERVER], env=env, stdin=subprocess.DEVNULL,
                                          stdout=subprocess.DEVNULL, stderr=err)
         deadline = time.monotonic() + TIMEOUT
         while True:  # until it listens; the probe is a client of its own

@@ -103,7 +103,8 @@ TEST_F(CommandInfo, ProjectRequests)
     // Without a database no stored project exists.
     answer stored = ask("1038,0,7");
     EXPECT_EQ(stored.reply, "");
-    EXPECT_EQ(stored.errors, "dbase_info_prj_desc: project_id (7) not found in database\n");
+    EXPECT_EQ(stored.errors,
+              "dbase_info_prj_desc: no database\ndbase_info_prj_desc: project_id (7) not found in database\n");
 }
 
 // No database is open here: the listings are empty but complete, so a

@@ -126,7 +126,7 @@ TEST_F(DbaseMissing, WithoutADatabaseEveryOperationFailsQuietly)
         EXPECT_EQ(listing, "65,0,0\n66,0\n");
 
         int live = my_sys->project_id;
-        EXPECT_EQ(errors_of([] { dbase_save_project(0); }), "");
+        EXPECT_EQ(errors_of([] { EXPECT_EQ(dbase_save_project(0), -1); }), "");
         EXPECT_EQ(my_sys->project_id, live);
     }
 }
@@ -167,12 +167,11 @@ TEST_F(Dbase, SavingWritesTheLiveStateIntoTheProjectRows)
     // The template keeps the state the device started with.
     EXPECT_EQ(one_text("SELECT label FROM inputbus WHERE id_project=1 AND bus_id=2"), "A+B%20Mono");
 
-    // Saving again writes into the same rows; the template and a negative id write nothing.
+    // Saving again writes into the same rows; a negative id writes nothing.
     b.gain = 3.0f;
     EXPECT_EQ(errors_of([] { dbase_save_project(2); }), "");
     EXPECT_EQ(one_double("SELECT gain FROM inputbus WHERE id_project=2 AND bus_id=2"), 3.0);
-    EXPECT_EQ(errors_of([] { dbase_save_project(1); }), "dbase_save_project: project 1 is the template\n");
-    EXPECT_EQ(errors_of([] { dbase_save_project(-1); }), "");
+    EXPECT_EQ(errors_of([] { EXPECT_EQ(dbase_save_project(-1), 0); }), "");
     EXPECT_EQ(one_double("SELECT gain FROM inputbus WHERE id_project=1 AND bus_id=2"), -6.0);
     EXPECT_EQ(one_int("SELECT count(*) FROM project"), 2);
     EXPECT_EQ(one_int("SELECT count(*) FROM buseq WHERE id_project=2"), 8 * 8);

@@ -38,7 +38,9 @@ ChildProcess::~ChildProcess()
 void ChildProcess::start(const std::string &program, const std::vector<std::string> &env,
                          const std::string &out_file, const std::string &err_file)
 {
-    start_argv({program}, env, out_file, err_file);
+    std::vector<std::string> args = test_emulator();
+    args.push_back(program);
+    start_argv(args, env, out_file, err_file);
 }
 
 void ChildProcess::start_argv(const std::vector<std::string> &args, const std::vector<std::string> &env,
@@ -151,10 +153,34 @@ void ServerProcess::start(const std::string &root, int port, const std::vector<s
     if (!dns_chosen)
         env.push_back("MIREL_DNS_PORT=" + std::to_string(free_port()));
     env.insert(env.end(), extra_env.begin(), extra_env.end());
-    std::vector<std::string> argv = {MIREL_SERVER_BIN};
+    // ip execs the server (or its emulator): same pid.
+    std::vector<std::string> argv;
     if (!netns.empty())
-        argv = {netns_ip_tool(), "netns", "exec", netns, MIREL_SERVER_BIN};  // ip execs the server: same pid
+        argv = {netns_ip_tool(), "netns", "exec", netns};
+    for (const std::string &a : test_emulator())
+        argv.push_back(a);
+    argv.push_back(MIREL_SERVER_BIN);
     ChildProcess::start_argv(argv, env, root + "/tmp/server.out", root + "/tmp/server.err");
+}
+
+std::vector<std::string> test_emulator()
+{
+    // The emulator and its arguments, "|"-separated.
+    std::vector<std::string> args;
+    std::string list = MIREL_TEST_EMULATOR;
+    for (size_t start = 0; !list.empty() && start <= list.size();) {
+        size_t end = list.find('|', start);
+        if (end == std::string::npos)
+            end = list.size();
+        args.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return args;
+}
+
+const char *death_test_style_threadsafe()
+{
+    return test_emulator().empty() ? "threadsafe" : "fast";
 }
 
 int free_port()

@@ -58,5 +58,14 @@ private:
     int port_ = 0;
 };
 
+// The command that runs a program of this build: empty natively, qemu-arm
+// with its library prefix in the cross build (the kernel cannot execute an
+// ARM binary by itself there).
+std::vector<std::string> test_emulator();
+
+// Death tests that must not fork a threaded process re-execute the test
+// binary ("threadsafe"); under the emulator that cannot work, so they fork.
+const char *death_test_style_threadsafe();
+
 // A TCP and UDP port that nothing listens on right now.
 int free_port();
