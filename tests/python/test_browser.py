@@ -286,6 +286,75 @@ class Page(unittest.TestCase):
             self.raw.wait_line(lambda l: l == "47,%d,2,1200,0,0" % self.page_conn)
         self.go(go())
 
+    def test_project_view_saves_and_loading_a_project_updates_every_strip(self):
+        c = self.raw.conn
+        strips = ("JSON.stringify([...document.querySelectorAll('#buses .strip, #outs .strip')].map(s =>"
+                  " s.querySelector('.lbl').textContent + '|' + s.querySelector('.val').textContent))")
+        show = lambda labels, gains: json.dumps(["%s|%s" % (l, "%+.1f dB" % g if g else "0.0 dB")
+                                                 for l, g in zip(labels, gains)], separators=(",", ":"))
+        saved_labels = ["Ch %d" % (i + 1) for i in range(8)] + ["Spk %d" % (g + 1) for g in range(8)]
+        saved_gains = [-1.5 - 2 * i for i in range(8)] + [-0.5 - g for g in range(8)]
+        # Buses out of their link groups first, so that each keeps its own gain.
+        self.raw.send(*["10,%d,%d,-1" % (c, i) for i in range(8)],
+                      *["2,%d,%d,%.1f" % (c, i, saved_gains[i]) for i in range(8)],
+                      *["9,%d,%d,Ch%%20%d" % (c, i, i + 1) for i in range(8)],
+                      *["38,%d,%d,%.1f" % (c, g, saved_gains[8 + g]) for g in range(8)],
+                      *["35,%d,%d,Spk%%20%d" % (c, g, g + 1) for g in range(8)],
+                      "119,%d,0,Front%%20of%%20house" % c)
+
+        async def go():
+            b = self.b
+            await b.wait_for("%s === %r" % (strips, show(saved_labels, saved_gains)), TIMEOUT, "the values to save")
+            await b.click('nav button[data-v="prj"]')
+            await b.wait_for("document.getElementById('prj-desc').textContent === 'Front of house'")
+            # Save as, typed on the page: the device's message is shown.
+            await b.click("#prj-name")
+            await b.call("Input.insertText", text="Show A")
+            await b.click("#prj-saveas")
+            line = self.raw.wait_line(lambda l: l.startswith("100,%d," % self.page_conn) and l.endswith(",Show%20A"))
+            pid = line.split(",")[2]
+            await b.wait_for("document.getElementById('prj-msg').textContent === 'Project saved.'")
+            row = "#prj-list li[data-id='%s']" % pid
+            await b.wait_for("document.querySelector(%r).classList.contains('cur')" % row, TIMEOUT, "Show A listed")
+            self.assertEqual(await b.eval("document.getElementById('prj-saveas').textContent"), "Overwrite")
+
+            # Everything changes from outside; then the page loads the project.
+            other_labels = ["Other %d" % k for k in range(16)]
+            self.raw.send(*["2,%d,%d,0" % (c, i) for i in range(8)], *["9,%d,%d,Other%%20%d" % (c, i, i) for i in range(8)],
+                          *["38,%d,%d,0" % (c, g) for g in range(8)],
+                          *["35,%d,%d,Other%%20%d" % (c, g, 8 + g) for g in range(8)],
+                          *["44,%d,%d,0" % (c, o) for o in range(8)])
+            await b.wait_for("%s === %r" % (strips, show(other_labels, [0] * 16)), TIMEOUT, "the outside changes")
+            await b.wait_for("document.getElementById('prj-mod').textContent === ' (modified)'")
+            mark = len(self.raw.lines)
+            await b.click(row + " button")
+            await b.wait_for("document.querySelector(%r).textContent === 'Load now?'" % (row + " button"))
+            self.assertEqual(len([l for l in self.raw.lines[mark:] if l.startswith("100,")]), 0)  # not yet
+            await b.click(row + " button")
+            self.raw.wait_line(lambda l: l.startswith("100,%d,%s," % (self.page_conn, pid)), since=mark)
+            await b.wait_for("%s === %r" % (strips, show(saved_labels, saved_gains)), TIMEOUT, "every strip loaded")
+            # Loading mutes every output (system flag bit 0 is clear).
+            await b.wait_for("[...document.querySelectorAll('#outs .mute')].every(m => m.classList.contains('on'))")
+            self.assertEqual(await b.eval("document.getElementById('prj-mod').textContent"), "")
+            await self.shot("project")
+
+            # A project stored with lock code 1234 (value 1235) needs the code.
+            self.raw.send("100,%d,%s,1235,0,0,Show%%20A" % (c, pid), "101,%d,0" % c)
+            await b.wait_for("document.getElementById('prj-lock').textContent === 'locked with a code'")
+            await b.click("#prj-code")
+            await b.call("Input.insertText", text="1233")
+            await b.click("#prj-save")
+            await b.wait_for("document.getElementById('prj-msg').textContent === 'Wrong lock code.\\nProject not saved.'")
+            await b.eval("document.getElementById('prj-code').value = '1234'")
+            await b.click("#prj-save")
+            await b.wait_for("document.getElementById('prj-msg').textContent === 'Project saved.'")
+            # Write-protected: refused with the device's own lines.
+            self.raw.send("100,%d,%s,-1,0,0,Show%%20A" % (c, pid), "101,%d,1235" % c)
+            await b.wait_for("document.getElementById('prj-lock').textContent === 'write-protected'")
+            await b.click("#prj-save")
+            await b.wait_for("document.getElementById('prj-msg').textContent === 'Cannot overwrite\\na locked project.'")
+        self.go(go())
+
     def test_device_view_shows_and_sets_the_name(self):
         async def go():
             b = self.b
