@@ -123,13 +123,11 @@ class Page(unittest.TestCase):
             x, y = await b.center("#bus2 .cap")
             mark = len(self.raw.lines)
             await b.drag(x, y, x, y + 40)
-            prefix = "2,%d,2," % self.page_conn
-            await asyncio.sleep(0.3)  # the last of the drag's lines
-            last = [l for l in self.raw.lines[mark:] if l.startswith(prefix)]
-            self.assertTrue(last, "no gain report from the page's drag")
-            gain = float(last[-1].split(",")[3])
+            # Where the drag ended is the last line the page sends and the device reports.
+            gain = float((await b.eval("document.querySelector('#bus2 .val').textContent")).split()[0])
             self.assertLess(gain, -6.0 - 10)  # 40 px of about 190: some 17 dB below -6
-            await b.wait_for("document.querySelector('#bus2 .val').textContent === %r" % ("%.1f dB" % gain))
+            self.raw.wait_line(lambda l: l == "2,%d,2,%.1f" % (self.page_conn, gain), since=mark)
+            await b.wait_for("+document.querySelector('#bus2 .fader').getAttribute('aria-valuenow') === %r" % gain)
 
             # Changes made elsewhere move the page at once.
             self.raw.send("2,%d,3,-12.5" % self.raw.conn, "1,%d,4,1" % self.raw.conn,
@@ -250,12 +248,12 @@ class Page(unittest.TestCase):
             # Band 1 starts at 50 Hz, 0 dB: drag it to about 400 Hz, +9 dB.
             mark = len(self.raw.lines)
             await b.drag(fx(50), gy(0), fx(400), gy(9), steps=12)
-            prefix = "16,%d,0,0," % self.page_conn
-            self.raw.wait_line(lambda l: l.startswith(prefix), since=mark)
-            await asyncio.sleep(0.3)
-            band = [l for l in self.raw.lines[mark:] if l.startswith(prefix)][-1].split(",")
-            self.assertAlmostEqual(float(band[4]), 400, delta=25)
-            self.assertAlmostEqual(float(band[6]), 9, delta=0.6)
+            # The band where the drag left it is the last line sent and reported.
+            band = await b.eval("eqCh().peq[0]")
+            self.assertAlmostEqual(band["f"], 400, delta=25)
+            self.assertAlmostEqual(band["g"], 9, delta=0.6)
+            self.raw.wait_line(lambda l: l == "16,%d,0,0,%d,%.1f,%.1f,0" % (self.page_conn, round(band["f"]), band["q"], band["g"]),
+                               since=mark)
             # The server's new curve peaks near the band, and the page draws it.
             curve = self.raw.wait_line(lambda l: l.startswith("13,0,0,") and max(map(float, l.split(",")[3:])) > 8,
                                        since=mark)
