@@ -39,11 +39,11 @@ async def measure(port, loads, seconds):
             await b.open(url + "?" + str(time.monotonic()))
             await b.wait_for("document.body.classList.contains('live')", 20)
             ready.append(await b.eval("window.mirelReady"))
-        # Are the meters moving? Two looks at the covers a moment apart.
-        look = "[...document.querySelectorAll('.meter .cv')].map(e => e.style.transform).join()"
-        first = await b.eval(look)
-        await asyncio.sleep(0.5)
-        moving = first != await b.eval(look)
+        # Do the meters show the model's levels? A cover below full height
+        # is a meter showing signal.
+        look = ("[...document.querySelectorAll('.meter .cv')].some(e =>"
+                " new DOMMatrix(getComputedStyle(e).transform).d < 0.99)")
+        moving = await b.wait_for(look, 10)
         cpu = {}
         for view in ("mix", "dev"):
             await b.click('nav button[data-v="%s"]' % view)
@@ -75,7 +75,12 @@ def main():
             raw = Client(port)
             raw.sock.sendall("".join("44,%d,%d,0\n" % (raw.conn, o) for o in range(8)).encode())
             served = len(urllib.request.urlopen("http://127.0.0.1:%d/" % port, timeout=5).read())
-            ready, moving, cpu = asyncio.run(measure(port, a.loads, a.seconds))
+            try:
+                ready, moving, cpu = asyncio.run(measure(port, a.loads, a.seconds))
+            except AssertionError:
+                with open(os.path.join(root, "tmp", "server.err")) as err:
+                    sys.stderr.write("server log:\n" + err.read())
+                raise
         finally:
             model.kill()
             model.wait()

@@ -369,6 +369,17 @@ class Page(unittest.TestCase):
             await self.shot("device")
         self.go(go())
 
+    def test_a_page_left_gives_its_client_slot_back(self):
+        # Loaded again and again (or left for another page), the page closes
+        # its WebSocket: the old ones would otherwise hold the device's
+        # eight client slots.
+        async def go():
+            for k in range(3):
+                await self.b.open("http://127.0.0.1:%d/?again=%d" % (self.server.port, k))
+                await self.b.wait_for("document.body.classList.contains('live')", TIMEOUT, "the page again")
+        self.go(go())
+        self.server.wait_err("close message received\n", count=3)
+
     def test_connecting_shown_while_the_server_is_gone_then_recovers(self):
         async def go():
             b = self.b
