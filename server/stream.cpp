@@ -95,7 +95,7 @@ int poll_timeout_ms()
     return (int)((wait + 999) / 1000);
 }
 
-// The policy answer's end and the inactivity limit. (The queue limits are
+// The end of an answered client and the inactivity limit. (The queue limits are
 // checked where bytes are queued.)
 void check_clients()
 {
@@ -104,10 +104,10 @@ void check_clients()
         stream_client *c = &clients[i];
         if (c->state == STREAM_STATE_DEAD)
             continue;
-        if (c->state == STREAM_STATE_POLICY) {
-            if (c->send_queue.size == 0)
-                stream_client_kill(c);
-        } else if (c->state == STREAM_STATE_RAW || c->state == STREAM_STATE_WEBSOCKET) {
+        if (c->state == STREAM_STATE_ANSWERED && c->send_queue.size == 0) {
+            stream_client_finish(c);
+        } else if (c->state != STREAM_STATE_NEW) {
+            // The inactivity limit also ends a page request whose reader stalls.
             if (c->send_queue.size > 0 && c->pending_since == 0) {
                 c->pending_since = now;
             } else if (c->pending_since != 0 && now - c->pending_since > STREAM_INACTIVITY_US) {

@@ -7,19 +7,16 @@
 #include <ctime>
 #include <pthread.h>
 #include <string_view>
-#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "base64.h"
 #include "dsp/rt_thread.h"
 #include "log.h"
-#include "sha1.h"
+#include "stream_web.h"
 
 namespace {
 
 constexpr size_t STREAM_READ_CHUNK = 4096;
-constexpr size_t STREAM_HTTP_LINE_MAX = 127;  // characters of a header line examined
 
 constexpr std::string_view UNIX_HEADER = "<mode>unix</mode>\n";
 constexpr std::string_view FLASH_HEADER = "<mode>flash</mode>\n";
@@ -27,18 +24,6 @@ constexpr std::string_view POLICY_REQUEST = "<policy-file-request/>";
 constexpr const char POLICY_ANSWER[] =
     "<?xml version=\"1.0\"?><cross-domain-policy>    <allow-access-from domain=\"*\" to-ports=\"*\" "
     "/></cross-domain-policy>";
-constexpr const char WS_GUID[] = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
-
-enum ws_opcode : unsigned {
-    WS_CONTINUATION = 0,
-    WS_TEXT = 1,
-    WS_BINARY = 2,
-    WS_CLOSE = 8,
-    WS_PING = 9,
-    WS_PONG = 10,
-};
-constexpr unsigned WS_FIN = 0x80;
-constexpr size_t WS_MAX_HEADER = 10;  // server frames: 2 + 8 length bytes, no mask
 
 // Set once before the threads start, read-only afterwards.
 stream_handlers handlers;
@@ -54,9 +39,9 @@ int64_t now_us()
     return (int64_t)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
 }
 
-// The result of queuing for a client: true when queued; otherwise the
-// client is killed with the line of its cause.
-bool queue_checked(stream_client *c, int rc)
+}  // namespace
+
+bool stream_queue_checked(stream_client *c, int rc)
 {
     if (rc == BUFFER_OK)
         return true;
@@ -68,34 +53,7 @@ bool queue_checked(stream_client *c, int rc)
     return false;
 }
 
-// Appends one unmasked frame; the length uses the shortest encoding.
-int frame_append(stream_client *c, unsigned first_byte, const void *bytes, size_t length)
-{
-    uint8_t hdr[WS_MAX_HEADER];
-    size_t n = 0;
-    hdr[n++] = (uint8_t)first_byte;
-    if (length < 126) {
-        hdr[n++] = (uint8_t)length;
-    } else if (length <= 0xFFFF) {
-        hdr[n++] = 126;
-        hdr[n++] = (uint8_t)(length >> 8);
-        hdr[n++] = (uint8_t)length;
-    } else {
-        hdr[n++] = 127;
-        for (int shift = 56; shift >= 0; shift -= 8)
-            hdr[n++] = (uint8_t)((uint64_t)length >> shift);
-    }
-    // Header and payload go in whole or not at all.
-    int rc = buffer_reserve(&c->send_queue, n + length);
-    if (rc != BUFFER_OK)
-        return rc;
-    buffer_append(&c->send_queue, hdr, n);
-    buffer_append(&c->send_queue, bytes, length);
-    return BUFFER_OK;
-}
-
-// Sends the connection id line and the full dump to a client whose mode is known.
-void client_greet(stream_client *c)
+void stream_client_greet(stream_client *c)
 {
     char line[16];
     int n = snprintf(line, sizeof line, "%d\n", c->conn_id);
@@ -115,12 +73,7 @@ void client_greet(stream_client *c)
     pthread_mutex_unlock(&command_lock);
 }
 
-// Hands every complete line of data to stream_handle_line, until the
-// deadline passes (then backlog is set). A line ends at "\n" or at a NUL
-// before it. Returns the bytes used; an incomplete last line is left. A line
-// longer than STREAM_LINE_MAX kills the client, also while it is still
-// incomplete.
-size_t split_lines(stream_client *c, const char *data, size_t length, int64_t deadline)
+size_t stream_split_lines(stream_client *c, const char *data, size_t length, int64_t deadline)
 {
     size_t used = 0;
     while (used < length) {
@@ -153,6 +106,8 @@ size_t split_lines(stream_client *c, const char *data, size_t length, int64_t de
     return used;
 }
 
+namespace {
+
 // The header is matched whole, or waited for while what has arrived could
 // still become it. 1 = matched, 0 = wait, -1 = neither.
 int header_match(std::string_view data, std::string_view header)
@@ -177,7 +132,7 @@ void detect_mode_header(stream_client *c, std::string_view data)
     buffer_skip(&c->recv_queue, unix_match == 1 ? UNIX_HEADER.size() : FLASH_HEADER.size());
     c->nul_mode = flash_match == 1;
     c->state = STREAM_STATE_RAW;
-    client_greet(c);
+    stream_client_greet(c);
 }
 
 void detect_policy_request(stream_client *c, std::string_view data)
@@ -191,106 +146,8 @@ void detect_policy_request(stream_client *c, std::string_view data)
     if (match == 0)
         return;
     buffer_skip(&c->recv_queue, POLICY_REQUEST.size());
-    c->state = STREAM_STATE_POLICY;
-    queue_checked(c, buffer_append(&c->send_queue, POLICY_ANSWER, sizeof POLICY_ANSWER - 1));
-}
-
-void websocket_accept(stream_client *c)
-{
-    char text[STREAM_WS_KEY_LEN + sizeof WS_GUID];
-    snprintf(text, sizeof text, "%s%s", c->ws_key, WS_GUID);
-    uint8_t digest[SHA1_DIGEST_SIZE];
-    sha1(text, strlen(text), digest);
-    char accept[base64_encoded_length(SHA1_DIGEST_SIZE) + 1];
-    base64_encode(digest, sizeof digest, accept, sizeof accept);
-
-    char reply[256];
-    int n = snprintf(reply, sizeof reply,
-                     "HTTP/1.1 101 Switching Protocols\r\n"
-                     "Upgrade: websocket\r\n"
-                     "Connection: Upgrade\r\n"
-                     "Sec-WebSocket-Accept: %s\r\n\r\n",
-                     accept);
-    if (!queue_checked(c, buffer_append(&c->send_queue, reply, (size_t)n)))
-        return;
-    c->state = STREAM_STATE_WEBSOCKET;
-    client_greet(c);
-}
-
-// Header names are compared without regard to case, as HTTP has them.
-bool http_header_value(std::string_view line, std::string_view name, std::string_view *value)
-{
-    size_t colon = line.find(':');
-    if (colon != name.size() || strncasecmp(line.data(), name.data(), name.size()) != 0)
-        return false;
-    std::string_view v = line.substr(colon + 1);
-    while (!v.empty() && (v.front() == ' ' || v.front() == '\t'))
-        v.remove_prefix(1);
-    while (!v.empty() && (v.back() == ' ' || v.back() == '\t'))
-        v.remove_suffix(1);
-    *value = v;
-    return true;
-}
-
-// Reads one line of the HTTP request. Returns 1 when a line was used, 0 to
-// wait for more, -1 when the client was killed.
-int http_line(stream_client *c)
-{
-    buffer *q = &c->recv_queue;
-    const char *p = buffer_head(q);
-    const char *cr = (const char *)memchr(p, '\r', q->size);
-    if (cr == nullptr || (size_t)(cr - p) + 1 >= q->size)
-        return 0;
-    if (cr[1] != '\n') {
-        log_error("invalid HTTP header\n");
-        stream_client_kill(c);
-        return -1;
-    }
-    size_t length = (size_t)(cr - p);
-    char text[STREAM_HTTP_LINE_MAX + 1];
-    size_t n = std::min(length, STREAM_HTTP_LINE_MAX);
-    memcpy(text, p, n);
-    text[n] = '\0';
-    buffer_skip(q, length + 2);
-    std::string_view line(text, strnlen(text, n));
-
-    if (!c->in_http) {
-        c->in_http = true;
-        if (line.substr(0, 11) != "GET / HTTP/") {
-            log_error("client #%d did not send correct http header, or requested sub-URL\n", c->conn_id);
-            stream_client_kill(c);
-            return -1;
-        }
-        return 1;
-    }
-    std::string_view value;
-    if (line.empty()) {
-        if (!c->ws_upgrade) {
-            log_error("client #%d is not using websocket protocol\n", c->conn_id);
-            stream_client_kill(c);
-            return -1;
-        }
-        if (c->ws_key[0] == '\0') {
-            log_error("client #%d sent no websocket key\n", c->conn_id);
-            stream_client_kill(c);
-            return -1;
-        }
-        websocket_accept(c);
-        return c->state == STREAM_STATE_DEAD ? -1 : 1;
-    }
-    if (http_header_value(line, "Sec-WebSocket-Key", &value)) {
-        if (value.size() != STREAM_WS_KEY_LEN) {
-            log_error("unexpected hash len\n");
-            stream_client_kill(c);
-            return -1;
-        }
-        memcpy(c->ws_key, value.data(), STREAM_WS_KEY_LEN);
-        c->ws_key[STREAM_WS_KEY_LEN] = '\0';
-    } else if (http_header_value(line, "Upgrade", &value)) {
-        if (value.size() >= 9 && strncasecmp(value.data(), "websocket", 9) == 0)
-            c->ws_upgrade = true;
-    }
-    return 1;
+    c->state = STREAM_STATE_ANSWERED;
+    stream_queue_checked(c, buffer_append(&c->send_queue, POLICY_ANSWER, sizeof POLICY_ANSWER - 1));
 }
 
 // State 0: the first bytes decide the client's mode.
@@ -299,7 +156,7 @@ void detect_mode(stream_client *c)
     buffer *q = &c->recv_queue;
     while (c->state == STREAM_STATE_NEW) {
         if (c->in_http) {
-            if (http_line(c) <= 0)
+            if (stream_http_line(c) <= 0)
                 return;
             continue;
         }
@@ -311,8 +168,8 @@ void detect_mode(stream_client *c)
             detect_mode_header(c, data);
         } else if (data.substr(0, 4) == "<pol") {
             detect_policy_request(c, data);
-        } else if (data.substr(0, 4) == "GET ") {
-            if (http_line(c) < 0)
+        } else if (stream_http_begins(data.substr(0, 4))) {
+            if (stream_http_line(c) < 0)
                 return;
         } else {
             log_error("client #%d did not send http header\n", c->conn_id);
@@ -328,75 +185,9 @@ void process_raw(stream_client *c, int64_t deadline)
     buffer *q = &c->recv_queue;
     if (q->size > 0 && buffer_head(q)[0] == '\0')
         buffer_skip(q, 1);
-    size_t used = split_lines(c, buffer_head(q), q->size, deadline);
+    size_t used = stream_split_lines(c, buffer_head(q), q->size, deadline);
     if (c->state != STREAM_STATE_DEAD)
         buffer_skip(q, used);
-}
-
-void process_frames(stream_client *c, int64_t deadline)
-{
-    buffer *q = &c->recv_queue;
-    while (c->state == STREAM_STATE_WEBSOCKET && q->size >= 2 && !c->backlog) {
-        uint8_t *p = (uint8_t *)buffer_head(q);
-        if ((p[0] & 0xF0) != WS_FIN || (p[1] & 0x80) == 0) {
-            log_error("unexpected websocket header flags: %u / %u\n", p[0] & 0xF0u, p[1] & 0x80u);
-            stream_client_kill(c);
-            return;
-        }
-        uint64_t length = p[1] & 0x7F;
-        size_t hdr = 6;
-        if (length == 126) {
-            if (q->size < 4)
-                return;
-            length = (uint64_t)p[2] << 8 | p[3];
-            hdr = 8;
-        } else if (length == 127) {
-            if (q->size < 10)
-                return;
-            length = 0;
-            for (int i = 0; i < 8; i++)
-                length = length << 8 | p[2 + i];
-            if (length > STREAM_WS_PAYLOAD_MAX) {
-                log_error("client #%d sent message with too big payload size\n", c->conn_id);
-                stream_client_kill(c);
-                return;
-            }
-            hdr = 14;
-        }
-        if (q->size < hdr + length)
-            return;
-        const uint8_t *mask = p + hdr - 4;
-        uint8_t *payload = p + hdr;
-        if (c->frame_done == 0)  // not yet begun, so still masked
-            for (size_t i = 0; i < length; i++)
-                payload[i] ^= mask[i & 3];
-
-        switch (p[0] & 0x0F) {
-        case WS_TEXT:
-        case WS_BINARY:
-            c->frame_done += split_lines(c, (const char *)payload + c->frame_done, length - c->frame_done, deadline);
-            if (c->state == STREAM_STATE_DEAD || c->backlog)
-                return;
-            if (c->frame_done != length) {
-                log_error("malformed websocket message contents\n");
-                stream_client_kill(c);
-                return;
-            }
-            break;
-        case WS_CLOSE:
-            log_error("close message received\n");
-            stream_client_kill(c);
-            return;
-        case WS_PING:
-            if (!queue_checked(c, frame_append(c, WS_FIN | WS_PONG, payload, length)))
-                return;
-            break;
-        default:
-            break;
-        }
-        c->frame_done = 0;
-        buffer_skip(q, hdr + length);
-    }
 }
 
 // Handles what the receive queue holds, by the client's state, for at most
@@ -410,7 +201,7 @@ void client_received(stream_client *c)
     if (c->state == STREAM_STATE_RAW)
         process_raw(c, deadline);
     else if (c->state == STREAM_STATE_WEBSOCKET)
-        process_frames(c, deadline);
+        stream_ws_receive(c, deadline);
 }
 
 // A queue at its limit that is still incomplete can never be used.
@@ -545,6 +336,18 @@ void stream_client_write(stream_client *c)
         c->writable = false;
 }
 
+void stream_client_finish(stream_client *c)
+{
+    if (c->state == STREAM_STATE_DEAD)
+        return;
+    if (c->fd >= 0) {
+        shutdown(c->fd, SHUT_WR);
+        char sink[512];
+        while (recv(c->fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+        }
+    }
+    stream_client_kill(c);
+}
 
 void stream_send(stream_client *c, int final, const void *bytes, size_t length)
 {
@@ -558,14 +361,11 @@ void stream_send(stream_client *c, int final, const void *bytes, size_t length)
                 buffer_append(&c->send_queue, "", 1);
         }
     } else if (c->state == STREAM_STATE_WEBSOCKET) {
-        unsigned opcode = c->fragment ? WS_CONTINUATION : WS_TEXT;
-        rc = frame_append(c, (final ? WS_FIN : 0) | opcode, bytes, length);
-        if (rc == 0)
-            c->fragment = !final;
+        rc = stream_ws_piece(c, final, bytes, length);
     } else {
         return;
     }
-    queue_checked(c, rc);
+    stream_queue_checked(c, rc);
 }
 
 void stream_run_command(const char *line, int internal)

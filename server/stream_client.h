@@ -1,7 +1,7 @@
 // One client of the stream server: its record, how its received bytes are
-// read (mode header, policy request, HTTP upgrade, WebSocket frames, raw
-// lines) and how pieces are queued for it. The network thread owns every
-// client record; nothing here blocks.
+// read (mode header, policy request, raw lines; HTTP and WebSocket are
+// stream_web's) and how pieces are queued for it. The network thread owns
+// every client record; nothing here blocks.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -22,7 +22,7 @@ enum stream_state : int {
     STREAM_STATE_NEW = 0,        // no mode header yet
     STREAM_STATE_RAW = 1,        // raw lines (NUL mode for flash clients)
     STREAM_STATE_WEBSOCKET = 2,
-    STREAM_STATE_POLICY = 3,     // policy answered; closed once sent
+    STREAM_STATE_ANSWERED = 3,   // policy or HTTP answered; closed once sent
     STREAM_STATE_DEAD = 4,       // removed at the end of the loop pass
 };
 
@@ -36,6 +36,8 @@ struct stream_client {
     char ws_key[STREAM_WS_KEY_LEN + 1];
     bool in_http;             // the request line has been read
     bool ws_upgrade;          // "Upgrade: websocket" seen
+    bool http_head;           // a HEAD request: the answer without its body
+    int http_target;          // stream_http_target of the request line
     int state;                // stream_state
     int conn_id;
     int64_t pending_since;    // monotonic microseconds; 0 = nothing pending
@@ -90,6 +92,25 @@ void stream_client_feed(stream_client *c, const void *bytes, size_t length);
 // client is killed at once, so a client that floods requests costs no more
 // than the queue it may hold.
 void stream_send(stream_client *c, int final, const void *bytes, size_t length);
+
+// Sends the connection id line and the full dump to a client whose mode is known.
+void stream_client_greet(stream_client *c);
+
+// Ends a client that has been answered (policy, HTTP) once its queue is
+// out: what the peer still sent is read first, so that the close ends the
+// answer with a FIN and not with a reset that could cut it short.
+void stream_client_finish(stream_client *c);
+
+// The result of queuing for a client: true when queued; otherwise the
+// client is killed with the line of its cause.
+bool stream_queue_checked(stream_client *c, int rc);
+
+// Hands every complete line of data to stream_handle_line, until the
+// deadline passes (then backlog is set). A line ends at "\n" or at a NUL
+// before it. Returns the bytes used; an incomplete last line is left. A line
+// longer than STREAM_LINE_MAX kills the client, also while it is still
+// incomplete.
+size_t stream_split_lines(stream_client *c, const char *data, size_t length, int64_t deadline);
 
 // Handles one received line of a client under the command lock: a command,
 // or an information request answered to this client; then its user message.

@@ -4,23 +4,20 @@ what the server writes into the window, the model runs a signal through it
 numpy."""
 import os
 import re
-import socket
 import struct
 import subprocess
 import tempfile
-import threading
 import time
 import unittest
 import urllib.parse
 
 import numpy as np
 
-from sim_server import SOURCE, SimServer
+from sim_server import SOURCE, RawClient, SimServer
 
 MODEL = os.environ["MIREL_FPGAMODEL_BIN"]
 RATE = 96000
 TIMEOUT = 10
-LEVEL_IDS = ("29,", "30,", "31,")
 
 
 def wait_for(what, pred, timeout=TIMEOUT):
@@ -65,40 +62,13 @@ class Device(SimServer):
 
     def __init__(self):
         super().__init__(prefix="mirel-fpga-")
-        self.lines, self.levels = [], []
-        self.cond = threading.Condition()
         self.marks = 0
-        self.sock = socket.create_connection(("127.0.0.1", self.port), timeout=TIMEOUT)
-        self.sock.sendall(b"<mode>unix</mode>\n")
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-        self.conn = int(self.wait_line(lambda l: l.isdigit()))
-
-    def _read(self):
-        rest = b""
-        while True:
-            try:
-                got = self.sock.recv(65536)
-            except OSError:
-                return
-            if not got:
-                return
-            *whole, rest = (rest + got).split(b"\n")
-            with self.cond:
-                for raw in whole:
-                    line = raw.decode("latin-1")
-                    if line.startswith(LEVEL_IDS):
-                        self.levels.append((time.monotonic(), line))
-                        del self.levels[:-400]
-                    else:
-                        self.lines.append(line)
-                self.cond.notify_all()
+        self.client = RawClient(self.port)
+        self.sock, self.conn, self.cond = self.client.sock, self.client.conn, self.client.cond
+        self.lines, self.levels = self.client.lines, self.client.levels
 
     def wait_line(self, pred, timeout=TIMEOUT):
-        with self.cond:
-            if not self.cond.wait_for(lambda: any(pred(l) for l in self.lines), timeout):
-                raise AssertionError("no such report line; last lines: %r" % self.lines[-5:])
-            return next(l for l in self.lines if pred(l))
+        return self.client.wait_line(pred, timeout)
 
     def send(self, *lines):
         """Command lines, then a fresh label of bus 7: its report comes in the

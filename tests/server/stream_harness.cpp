@@ -310,6 +310,7 @@ bool TestSocket::read_some(std::chrono::milliseconds timeout)
     ssize_t n = recv(fd, buf, sizeof buf, 0);
     if (n <= 0) {
         closed = true;
+        reset = n < 0;
         return false;
     }
     in.append(buf, (size_t)n);
@@ -357,6 +358,14 @@ bool TestSocket::wait_closed(std::chrono::milliseconds timeout)
         read_some(10ms);
         in.clear();
     }
+    return closed;
+}
+
+bool TestSocket::read_to_close(std::chrono::milliseconds timeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!closed && std::chrono::steady_clock::now() < deadline)
+        read_some(10ms);
     return closed;
 }
 

@@ -56,6 +56,7 @@ struct TestSocket {
     int fd = -1;
     std::string in;       // received, not yet taken
     bool closed = false;  // EOF or reset seen
+    bool reset = false;   // the close was a reset (data may have been lost)
 
     // rcvbuf > 0 shrinks the receive buffer before connecting.
     explicit TestSocket(int port, int rcvbuf = 0);
@@ -75,6 +76,8 @@ struct TestSocket {
     bool expect_front(std::string_view text, std::chrono::milliseconds timeout = 3s);
     // Reads (and drops) until the server closes the connection.
     bool wait_closed(std::chrono::milliseconds timeout = 3s);
+    // Reads (and keeps) until the server closes the connection.
+    bool read_to_close(std::chrono::milliseconds timeout = 3s);
     // The server's end of this connection, found among the process's descriptors.
     int server_fd() const;
 };
