@@ -816,7 +816,7 @@ void device_settings(report_writer *w)
         my_device->alarm_announce = 0;
         report_format_alarm(w, true);
         for (int o = 0; o < SYS_OUTPUTS; o++)
-            report_format_append(w, "%d,%d,%d,%d\n", 44, 0, o, 1);
+            report_line(w, 44, 0, o, 1);
     }
     bool asked = mark(63);
     if (my_device->digital_mode != my_sys->digital_mode) {
