@@ -23,6 +23,8 @@ their own arithmetic costs):
     comparison 20 (single) / 30 (double); conversion between int, float and
     double 20 (single side) / 30 (double side); rounding to an integer 30
     packed operations count once per lane; x87 arithmetic as double
+    string instructions with a repeat prefix (large memset and memcpy):
+    callgrind counts one per byte, the device moves a word per store: 1/4
 
 Time at 400 MHz assumes one instruction per clock.
 
@@ -110,7 +112,7 @@ _disasm_cache = {}
 
 
 def disassemble(path):
-    """Address -> (mnemonic, operands) for every instruction of an object."""
+    """Address -> (mnemonic, operands, repeated) for every instruction of an object."""
     if path in _disasm_cache:
         return _disasm_cache[path]
     table = {}
@@ -122,10 +124,12 @@ def disassemble(path):
             if mm:
                 # Prefixes (rep, lock, bnd, notrack, data16) do not change the kind.
                 parts = (mm.group(2) + " " + mm.group(3)).split()
+                repeated = False
                 while parts and parts[0] in ("rep", "repz", "repnz", "repe", "repne", "lock", "bnd", "notrack", "data16", "cs", "ds"):
+                    repeated = repeated or parts[0].startswith("rep")
                     parts = parts[1:]
                 if parts:
-                    table[int(mm.group(1), 16)] = (parts[0], " ".join(parts[1:]))
+                    table[int(mm.group(1), 16)] = (parts[0], " ".join(parts[1:]), repeated)
     _disasm_cache[path] = table
     return table
 
@@ -191,13 +195,15 @@ def measure(bench, kind, n, state):
         sys.exit("%s failed:\n%s" % (" ".join(cmd), r.stderr[-2000:]))
     counts = parse_callgrind(out)
     os.unlink(out)
-    total = {"instr": 0, "fpinstr": 0, "fp": defaultdict(int)}
-    per_fn = defaultdict(lambda: {"instr": 0, "fpinstr": 0, "fp": defaultdict(int)})
+    total = empty()
+    per_fn = defaultdict(empty)
     for (ob, fn, addr), cnt in counts.items():
         insn = disassemble(ob).get(addr) if ob else None
-        cls = classify(*insn) if insn else None
+        cls = classify(insn[0], insn[1]) if insn else None
         for t in (total, per_fn[fn]):
             t["instr"] += cnt
+            if insn and insn[2]:
+                t["rep"] += cnt
             if cls:
                 t["fpinstr"] += cnt
                 for k, p, lanes_ in cls:
@@ -205,12 +211,17 @@ def measure(bench, kind, n, state):
     return total, per_fn
 
 
+def empty():
+    return {"instr": 0, "fpinstr": 0, "rep": 0, "fp": defaultdict(int)}
+
+
 def device_instr(t):
-    return t["instr"] - t["fpinstr"] + sum(v * COST[k] for k, v in t["fp"].items())
+    return t["instr"] - t["fpinstr"] - 0.75 * t["rep"] + sum(v * COST[k] for k, v in t["fp"].items())
 
 
 def diff(a, b, n):
-    d = {"instr": (a["instr"] - b["instr"]) / n, "fpinstr": (a["fpinstr"] - b["fpinstr"]) / n, "fp": {}}
+    d = {"instr": (a["instr"] - b["instr"]) / n, "fpinstr": (a["fpinstr"] - b["fpinstr"]) / n,
+         "rep": (a["rep"] - b["rep"]) / n, "fp": {}}
     for k in set(a["fp"]) | set(b["fp"]):
         d["fp"][k] = (a["fp"].get(k, 0) - b["fp"].get(k, 0)) / n
     return d
@@ -246,8 +257,7 @@ def main():
             if args.top:
                 rows = []
                 for fn in set(run_fn) | set(base_fn):
-                    e = {"instr": 0, "fpinstr": 0, "fp": defaultdict(int)}
-                    fd = diff(run_fn.get(fn, e), base_fn.get(fn, e), n)
+                    fd = diff(run_fn.get(fn, empty()), base_fn.get(fn, empty()), n)
                     rows.append((device_instr(fd), fd["instr"], sum(fd["fp"].values()), fn))
                 rows.sort(reverse=True)
                 tops.append((state, kind, rows[:args.top]))

@@ -237,14 +237,21 @@ size_t report_number_tenths(char *out, float v)
         }
     }
 
-    char tmp[16];
-    char *end = tmp + sizeof tmp, *p = end;
+    // 128 of these per curve line: written in place, no copy.
+    size_t len = (negative && mag != 0) + 2;  // sign, point and decimal
+    uint32_t whole = mag / 10;
+    for (uint32_t rest = whole; ; rest /= 10) {
+        len++;
+        if (rest < 10)
+            break;
+    }
+    char *p = out + len;
     *--p = (char)('0' + mag % 10);
     *--p = '.';
-    p = digits_u32(p, mag / 10);
-    if (negative && mag != 0)
+    p = digits_u32(p, whole);
+    if (p != out)
         *--p = '-';
-    return emit(out, p, end, 0);
+    return len;
 }
 
 void report_put(report_writer *w, int32_t v)

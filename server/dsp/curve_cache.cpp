@@ -100,7 +100,9 @@ void curve_cache_compute(const curve_cache_rows &rows, const filter_section *con
             if (valid && key == h->db_key[j])
                 continue;
             h->db_key[j] = key;
-            h->db[j] = 10.0f * fast_log10(v);
+            // 10 log10(1) is exactly 0 (fast_log10 of 1 is 0): the flat
+            // points of every curve at start-up cost nothing.
+            h->db[j] = bits_of(v) == 0x3F800000u ? 0.0f : 10.0f * fast_log10(v);
         }
         h->valid = 1;
         h->count = count;
