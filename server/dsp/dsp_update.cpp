@@ -16,6 +16,7 @@
 #include "report_format.h"
 #include "report_source.h"
 #include "system.h"
+#include "system_saver.h"
 
 namespace {
 
@@ -746,7 +747,9 @@ void system_information(report_writer *w)
 // Mounts the stick and lets the system script prepare the update; 0 on failure.
 int firmware_update(int key)
 {
-    system_save_state();
+    // Through the saver, so an older generation it still holds cannot land
+    // on top of this one.
+    system_saver_wait(system_saver_request(), -1);
     platform_run("%s", platform_path("/bin/sync").c_str());
     std::string usb = platform_path("/mnt/usb");
     platform_run("umount %s", usb.c_str());

@@ -13,6 +13,7 @@
 #include "dsp/dsp_update.h"
 #include "log.h"
 #include "system.h"
+#include "system_saver.h"
 
 rt_info_t *rt_info = nullptr;
 pthread_mutex_t command_lock = PTHREAD_MUTEX_INITIALIZER;
@@ -155,7 +156,6 @@ void rt_read_meters()
 void rt_cycle(rt_cycle_state *st)
 {
     rt_read_meters();
-    bool save = false;
 
     if (pthread_mutex_trylock(&command_lock) == 0) {
         if (rt_info->command_stream_size == 0) {
@@ -167,19 +167,15 @@ void rt_cycle(rt_cycle_state *st)
             if (len > COMMAND_STREAM_BUF_SIZE)
                 log_error("rt_thread: rt_info->command_stream_size (%u) > COMMAND_STREAM_BUF_SIZE (%u)\n",
                           (unsigned)len, (unsigned)COMMAND_STREAM_BUF_SIZE);
+            // The saver thread writes the copy; the cycle never waits for the disk.
             if (st->changed && --st->autosave_countdown < 0) {
-                system_state_image(my_filesavebuf);
-                save = true;
+                system_saver_request();
                 st->changed = 0;
                 st->autosave_countdown = 120;
             }
         }
         pthread_mutex_unlock(&command_lock);
     }
-    // The disk may take its time; commands and broadcasts need not wait for it.
-    if (save)
-        system_save_file(my_filesavebuf, SYS_FILE_BYTES);
-
     pthread_mutex_lock(&levels_lock);
     char *p = rt_info->levels_stream;
     if (--st->status_countdown == 0) {
