@@ -27,6 +27,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "cycle_starts.h"
 #include "dsp/rt_thread.h"
 #include "platform.h"
 #include "server_start.h"
@@ -34,34 +35,7 @@
 
 namespace {
 
-struct cycle_start {
-    int64_t deadline, start;
-};
-
-std::vector<cycle_start> starts;
-std::atomic<size_t> start_count{0};
-
-void observe(int64_t deadline, int64_t start)
-{
-    size_t i = start_count.load(std::memory_order_relaxed);
-    if (i < starts.size()) {
-        starts[i] = {deadline, start};
-        start_count.store(i + 1, std::memory_order_release);
-    }
-}
-
-double ms(int64_t ns)
-{
-    return (double)ns / 1e6;
-}
-
-double percentile(std::vector<int64_t> v, double p)
-{
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    return ms(v[std::min(v.size() - 1, (size_t)((double)v.size() * p))]);
-}
+using namespace cycle_starts;
 
 int free_port()
 {
@@ -216,12 +190,10 @@ int main(int argc, char **argv)
     for (auto &t : threads)
         t.join();
     rt_set_cycle_observer(nullptr);
-    size_t n = start_count.load(std::memory_order_acquire);
+    size_t n = count.load(std::memory_order_acquire);
     uint64_t saves = system_saver_requested() - saves_before;
 
-    std::vector<int64_t> late, latency;
-    for (size_t i = 0; i < n; i++)
-        late.push_back(starts[i].start - starts[i].deadline);
+    std::vector<int64_t> late = lateness(), latency;
     long sent = 0, unanswered = 0;
     int connected = 0;
     for (const auto &r : results) {

@@ -1,14 +1,13 @@
 #include "dsp/curve_cache.h"
 
+#include <bit>
 #include <cstring>
 
 namespace {
 
 uint32_t bits_of(float x)
 {
-    uint32_t b;
-    memcpy(&b, &x, sizeof b);
-    return b;
+    return std::bit_cast<uint32_t>(x);
 }
 
 // fast_log10 reads the exponent and the top 12 fraction bits, nothing else:
@@ -16,20 +15,6 @@ uint32_t bits_of(float x)
 uint32_t db_key(float x)
 {
     return (bits_of(x) >> 11) & 0xFFFFF;
-}
-
-// |H|^2 = (N0 - N1*phi + N2*phi^2) / (D0 - D1*phi + D2*phi^2), phi = sin^2(w/2),
-// with the operations and their order of the full evaluation (curve_apply).
-void evaluate(const float r[6], float row[CURVE_POINTS])
-{
-    const float n0 = r[0], n1 = r[1], n2 = r[2], d1 = r[3], d2 = r[4], d0 = r[5];
-    for (int j = 0; j < CURVE_POINTS; j++) {
-        float phi = philut[j];
-        float phi2 = philutsq[j];
-        float num = (n0 - phi * n1) + phi2 * n2;
-        float den = (d0 - phi * d1) + phi2 * d2;
-        row[j] = num / den;
-    }
 }
 
 }  // namespace
@@ -65,7 +50,7 @@ void curve_cache_compute(const curve_cache_rows &rows, const filter_section *con
         rows.used[k] = use ? 1 : 0;
         if (use) {
             memcpy(rows.response[k], s->response, sizeof rows.response[k]);
-            evaluate(rows.response[k], rows.ratio[k]);
+            curve_section_magnitude(rows.response[k], rows.ratio[k]);
         }
         if (k < first)
             first = k;

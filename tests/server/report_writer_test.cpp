@@ -4,6 +4,7 @@
 // ones (negative zero, infinities, NaN, 1e8, the largest and smallest).
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -28,20 +29,6 @@ std::string printf_text(double v, int width, int decimals)
     char buf[400];
     snprintf(buf, sizeof buf, "%*.*f", width, decimals, v);
     return buf;
-}
-
-double double_of(uint64_t b)
-{
-    double v;
-    memcpy(&v, &b, sizeof v);
-    return v;
-}
-
-float float_of(uint32_t b)
-{
-    float v;
-    memcpy(&v, &b, sizeof v);
-    return v;
 }
 
 // The formats the protocol uses, then others the routine takes.
@@ -128,8 +115,8 @@ TEST(ReportWriterNumbers, FixedPointOfRandomFloatsAndDoubles)
     std::uniform_real_distribution<double> in_range(-200000.0, 200000.0);
     std::uniform_int_distribution<int> tenths(-2000000, 2000000);
     for (int i = 0; i < 150000 && misses == 0; i++) {
-        check((double)float_of((uint32_t)rng()), false);  // any float, NaN and infinities included
-        check(double_of(rng()), false);                   // any double
+        check((double)std::bit_cast<float>((uint32_t)rng()), false);  // any float, NaN and infinities included
+        check(std::bit_cast<double>((uint64_t)rng()), false);                   // any double
         check((double)(float)in_range(rng), false);       // a value a command could set
         check((double)(float)(tenths(rng) / 10.0), false);  // one decimal, as typed
         check(tie(rng, (int)(rng() % 4)));                 // exactly on a tie
@@ -191,7 +178,7 @@ TEST(ReportWriterNumbers, CurveValuesAsTheLibraryRoundsThem)
             ADD_FAILURE() << std::hexfloat << v << ": got " << got << ", want " << want;
     };
     for (int i = 0; i < 1000000 && bad == 0; i++) {
-        one(float_of(rng()));                       // every exponent, NaN, infinities
+        one(std::bit_cast<float>((uint32_t)rng()));                       // every exponent, NaN, infinities
         float t = ((float)((int)(rng() % 200000) - 100000) + 0.5f) / 10.0f;  // beside a tie
         one(t);
         one(std::nextafter(t, 1e30f));
