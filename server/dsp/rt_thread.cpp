@@ -1,5 +1,6 @@
 #include "dsp/rt_thread.h"
 
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -86,6 +87,27 @@ float window_word(uint32_t block, int word)
     return dsp_window_float(block + 4 * (uint32_t)word);
 }
 
+// A meter of a silent or steady signal reads the same word cycle after
+// cycle. fast_log10 depends only on the exponent and the top 12 fraction
+// bits, so the decibels are kept with those and the logarithm (six
+// floating-point library calls on the device) is taken only when they change.
+struct meter_db {
+    uint32_t key = ~0u;  // no value yet
+    float db = 0.0f;
+};
+
+float meter_to_db(meter_db &m, float scale, float x)
+{
+    uint32_t key = (std::bit_cast<uint32_t>(x) >> 11) & 0xFFFFF;
+    if (key != m.key) {
+        m.key = key;
+        m.db = scale * fast_log10(x);
+    }
+    return m.db;
+}
+
+meter_db meter_memo[16][3];
+
 }  // namespace
 
 char *rt_format_int(char *p, int v)
@@ -145,11 +167,12 @@ void rt_read_meters()
         uint32_t block = i < 8 ? FPGA_LEVEL_BUS + FPGA_LEVEL_STRIDE * (uint32_t)i
                                : FPGA_LEVEL_OUT + FPGA_LEVEL_STRIDE * (uint32_t)(i - 8);
         level_record &lr = rt_info->levels[i];
-        lr.l0 = 10.0f * fast_log10(window_word(block, 5));
+        meter_db *memo = meter_memo[i];
+        lr.l0 = meter_to_db(memo[0], 10.0f, window_word(block, 5));
         dsp_window_set_float(block + 4 * 5, 0.0f);
-        lr.l1 = 10.0f * fast_log10(window_word(block, 6));
+        lr.l1 = meter_to_db(memo[1], 10.0f, window_word(block, 6));
         dsp_window_set_float(block + 4 * 6, 0.0f);
-        lr.gr = 20.0f * fast_log10(window_word(block, 3) * window_word(block, 4));
+        lr.gr = meter_to_db(memo[2], 20.0f, window_word(block, 3) * window_word(block, 4));
     }
 }
 

@@ -338,6 +338,15 @@ TEST_F(DspEngine, LevelLinesAndStatusLine)
     EXPECT_NE(lv.find("31,1,0.0,0.0\n"), std::string::npos) << lv;
     EXPECT_NE(lv.find("30,0,-20.0,"), std::string::npos) << lv;
     EXPECT_EQ(word(bus1 + 4 * 5), 0.0f);  // read and cleared
+    // Each meter keeps its last decibels while its word stays the same:
+    // silence again, then a new level, then that level once more.
+    for (float v : {0.0f, 0.01f, 0.01f, 1.0f}) {
+        put(bus1 + 4 * 5, v);
+        cycle();
+        lv.assign(rt_info->levels_stream, rt_info->levels_stream_size);
+        const char *want = v == 0.0f ? "31,1,-382.3," : v == 1.0f ? "31,1,0.0," : "31,1,-20.0,";
+        EXPECT_NE(lv.find(want), std::string::npos) << v << "\n" << lv;
+    }
 
     char buf[32];
     auto tenths = [&](float v) { return std::string(buf, rt_format_tenths(buf, v)); };
