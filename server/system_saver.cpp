@@ -50,8 +50,18 @@ void start_once()
     pthread_cond_init(&saver_wake, &attr);
     pthread_cond_init(&saver_done, &attr);
     pthread_condattr_destroy(&attr);
+    // An ordinary thread, whoever starts it (the real-time thread's priority
+    // is not for disk work).
+    pthread_attr_t ta;
+    pthread_attr_init(&ta);
+    pthread_attr_setinheritsched(&ta, PTHREAD_EXPLICIT_SCHED);
+    pthread_attr_setschedpolicy(&ta, SCHED_OTHER);
+    sched_param sp{};
+    pthread_attr_setschedparam(&ta, &sp);
     pthread_t tid;
-    if (pthread_create(&tid, nullptr, saver_thread, nullptr) != 0) {
+    int r = pthread_create(&tid, &ta, saver_thread, nullptr);
+    pthread_attr_destroy(&ta);
+    if (r != 0) {
         log_error("system_saver_start: pthread_create result != 0\n");
         exit(1);
     }
@@ -67,15 +77,34 @@ void system_saver_start()
     std::call_once(once, start_once);
 }
 
-uint64_t system_saver_request()
+namespace {
+
+uint64_t hand_over()
 {
-    system_saver_start();
-    pthread_mutex_lock(&saver_lock);
     system_state_snapshot(next_image);
     uint64_t gen = ++requested;
     pthread_cond_signal(&saver_wake);
     pthread_mutex_unlock(&saver_lock);
     return gen;
+}
+
+}  // namespace
+
+uint64_t system_saver_offer()
+{
+    system_saver_start();
+    // The saver thread holds the lock for a few instructions, but it may be
+    // preempted there: a real-time cycle never waits for it.
+    if (pthread_mutex_trylock(&saver_lock) != 0)
+        return 0;
+    return hand_over();
+}
+
+uint64_t system_saver_request()
+{
+    system_saver_start();
+    pthread_mutex_lock(&saver_lock);
+    return hand_over();
 }
 
 bool system_saver_wait(uint64_t gen, int timeout_ms)

@@ -16,6 +16,9 @@ void system_saver_start();
 // Hands the live record over as the next generation and wakes the thread.
 // The caller holds the command lock. Returns the generation's number.
 uint64_t system_saver_request();
+// The same without waiting: 0 when the saver thread held its lock at that
+// moment (the real-time cycle tries again in its next cycle).
+uint64_t system_saver_offer();
 
 // Waits until generation gen has been through a save (written, or failed
 // with its diagnostic lines), at most timeout_ms (negative: no limit).

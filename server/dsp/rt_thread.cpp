@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <time.h>
 #include <unistd.h>
@@ -17,18 +18,39 @@
 #include "system_saver.h"
 
 rt_info_t *rt_info = nullptr;
-pthread_mutex_t command_lock = PTHREAD_MUTEX_INITIALIZER;
-pthread_mutex_t levels_lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_mutex_t command_lock;  // both set up before main (init_shared_locks)
+pthread_mutex_t levels_lock;
 pthread_cond_t levels_cond = PTHREAD_COND_INITIALIZER;
 std::atomic<uint32_t> rt_cycle_counter{0};
 
 namespace {
 
 pthread_t rt_tid;
+
+// The real-time thread runs before every ordinary thread. The two locks it
+// shares with them inherit its priority: a holder that the scheduler had
+// put aside runs at once until it lets go, so a cycle never waits behind
+// the machine's other work.
+constexpr int RT_PRIORITY = 10;
+
+__attribute__((constructor)) void init_shared_locks()
+{
+    pthread_mutexattr_t a;
+    pthread_mutexattr_init(&a);
+    pthread_mutexattr_setprotocol(&a, PTHREAD_PRIO_INHERIT);
+    pthread_mutex_init(&command_lock, &a);
+    pthread_mutex_init(&levels_lock, &a);
+    pthread_mutexattr_destroy(&a);
+}
 std::atomic<rt_cycle_observer> cycle_observer{nullptr};
 
 void *rt_thread(void *)
 {
+    // Programs it starts (the firmware update's) run as ordinary ones.
+    sched_param sp{};
+    sp.sched_priority = RT_PRIORITY;
+    if (sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &sp) != 0)
+        log_error("rt_thread: no real-time priority: %s\n", strerror(errno));
     rt_cycle_state st;
     rt_cycle_init(&st);
     int64_t deadline = rt_monotonic_ns();
@@ -190,9 +212,9 @@ void rt_cycle(rt_cycle_state *st)
             if (len > COMMAND_STREAM_BUF_SIZE)
                 log_error("rt_thread: rt_info->command_stream_size (%u) > COMMAND_STREAM_BUF_SIZE (%u)\n",
                           (unsigned)len, (unsigned)COMMAND_STREAM_BUF_SIZE);
-            // The saver thread writes the copy; the cycle never waits for the disk.
-            if (st->changed && --st->autosave_countdown < 0) {
-                system_saver_request();
+            // The saver thread writes the copy; the cycle never waits for the
+            // disk, nor for the saver (when it is busy, the next cycle offers).
+            if (st->changed && --st->autosave_countdown < 0 && system_saver_offer() != 0) {
                 st->changed = 0;
                 st->autosave_countdown = 120;
             }

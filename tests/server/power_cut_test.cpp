@@ -44,6 +44,8 @@ constexpr int kKillPoints = 32;
 // Cycles without a save after which the save is taken to have been made
 // before the thread was traced (the countdown is 121 cycles).
 constexpr int kCyclesWithoutSave = 400;
+// Cycles whose sleep is cut short: the countdown and a few more.
+constexpr int kCyclesToSave = 130;
 
 // The server's thread of that name ("rt_thread", "saver"), or -1.
 pid_t thread_tid(pid_t pid, const std::string &name)
@@ -187,8 +189,11 @@ save_outcome cut_power_during_save(pid_t pid, pid_t rt, pid_t saver, int kill_po
         bool entry = info.op == PTRACE_SYSCALL_INFO_ENTRY;
         if (tid == rt) {
             if (entry && info.entry.nr == SYS_clock_nanosleep) {
-                trace.skip_call(rt);  // the next cycle at once
-                if (!out.seen && ++sleeps > kCyclesWithoutSave) {
+                // Cycles at once until the autosave is due, then at their
+                // pace, so the saver thread (an ordinary one) gets its turn.
+                if (++sleeps <= kCyclesToSave)
+                    trace.skip_call(rt);
+                if (!out.seen && sleeps > kCyclesWithoutSave) {
                     out.installed = true;  // saved before the trace began
                     break;
                 }
