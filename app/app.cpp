@@ -5,6 +5,9 @@
 #include <cstring>
 #include <vector>
 
+#include "gui/channels.h"
+#include "gui/chanlist.h"
+#include "gui/eq.h"
 #include "gui/levels.h"
 #include "gui/mainmenu.h"
 #include "network.h"
@@ -57,6 +60,8 @@ int app_start()
     }
     sgui_lock();
     mainmenu_init();
+    channels_init();
+    chanlist_init(eq_init(nullptr, 0, 1), eq_init(nullptr, 0, 0));
     network_add_listener(25, on_message, 0);
     sgui_set_keyhook(app_keyhook);
     sgui_redraw(1);

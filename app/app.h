@@ -3,8 +3,9 @@
 #pragma once
 
 // Start-up in its fixed order: environment, level unit, sgui, the link,
-// the main menu and its listeners, the message-box listener, the global key
-// hook, the first screen, the link thread. 0, or -1 when a step failed.
+// the main menu, the channel lists and EQ editors and their listeners, the
+// message-box listener, the global key hook, the first screen, the link
+// thread. 0, or -1 when a step failed.
 int app_start();
 // One pass of the main loop (event loop pass, meters after a wake-up).
 // 1 when the pass handled a wake-up of the link thread.

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <algorithm>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -404,8 +406,9 @@ int connect_server()
     return s;
 }
 
-// Waits until the socket is readable, the stop request comes or the time
-// passes. 1 readable, 0 time passed, -1 stop.
+// Waits until the socket is readable, output is queued, the stop request
+// comes or the time passes. 1 readable, 2 output queued, 0 time passed,
+// -1 stop.
 int wait_readable(int sock, int ms)
 {
     fd_set set;
@@ -421,7 +424,44 @@ int wait_readable(int sock, int ms)
     int r = select(top + 1, &set, nullptr, nullptr, &tv);
     if (g.stop)
         return -1;
-    return r > 0 && sock >= 0 && FD_ISSET(sock, &set) ? 1 : 0;
+    if (r > 0 && sock >= 0 && FD_ISSET(sock, &set))
+        return 1;
+    if (r > 0 && FD_ISSET(g.wake[0], &set)) {
+        char drain[64];
+        while (read(g.wake[0], drain, sizeof drain) > 0) {
+        }
+        return 2;
+    }
+    return 0;
+}
+
+int64_t now_ms()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+void flush_output();
+void discard_output();
+
+// As wait_readable, but commands queued meanwhile are written (or, before
+// the server has given the connection id, discarded) as they come, and the
+// whole time is waited.
+int wait_flushing(int sock, int ms, bool write)
+{
+    int64_t deadline = now_ms() + ms;
+    int r;
+    while ((r = wait_readable(sock, (int)std::max<int64_t>(deadline - now_ms(), 0))) == 2) {
+        if (write) {
+            flush_output();
+        } else {
+            sgui_lock();
+            discard_output();
+            sgui_unlock();
+        }
+    }
+    return r;
 }
 
 // Splits off the incomplete last line into the residual buffer, then
@@ -501,7 +541,7 @@ void handshake()
     const size_t header_len = strlen(MODE_HEADER) + 1;
     ssize_t n = -1;
     if (send(g.sock, MODE_HEADER, header_len, MSG_NOSIGNAL) == (ssize_t)header_len &&
-        wait_readable(g.sock, HANDSHAKE_WAIT_S * 1000) == 1)
+        wait_flushing(g.sock, HANDSHAKE_WAIT_S * 1000, false) == 1)
         n = read(g.sock, g.netbuf, READ_BUF_SIZE - 1);
     if (n <= 0) {
         close_socket();
@@ -526,7 +566,8 @@ void handshake()
 
 void receive_pass()
 {
-    int r = wait_readable(g.sock, 1000);
+    // Queued commands leave at once; the quiet second keeps counting.
+    int r = wait_flushing(g.sock, 1000, true);
     if (r < 0)
         return;
     if (r == 0) {
@@ -566,7 +607,8 @@ int network_handle(void *)
                 handshake();
             }
             if (g.sock < 0) {
-                wait_readable(-1, 250);
+                // What is queued meanwhile is not for the next server.
+                wait_flushing(-1, 250, false);
                 continue;
             }
         }
@@ -672,8 +714,22 @@ void network_output_command(const char *text)
     } else {
         memcpy(g.command_output_stream + g.output_len, text, len + 1);
         g.output_len += len;
+        // The link thread writes it now rather than after the next report.
+        if (g.wake[1] >= 0 && write(g.wake[1], "", 1) < 0) {
+            // The pipe is full: the thread is being woken anyway.
+        }
     }
     sgui_unlock();
+}
+
+std::string network_take_output()
+{
+    sgui_lock();
+    std::string text(g.command_output_stream != nullptr ? g.command_output_stream : "", g.output_len);
+    if (g.command_output_stream != nullptr)
+        discard_output();
+    sgui_unlock();
+    return text;
 }
 
 int network_get_conn_id()

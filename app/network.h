@@ -5,6 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 constexpr int NETWORK_IDS = 126;
 constexpr size_t READ_BUF_SIZE = 0x18000;
@@ -44,8 +45,12 @@ void network_stop();
 
 // Registers a listener for a report id that has a parser (checked).
 void network_add_listener(int command_id, network_work_listener work_listener, intptr_t user);
-// Queues one or more complete command lines for the server.
+// Queues one or more complete command lines for the server; the link
+// thread writes them at once.
 void network_output_command(const char *text);
+// Takes the queued text that the link thread has not written (tests and
+// benchmarks without a link thread).
+std::string network_take_output();
 int network_get_conn_id();
 int network_connected();
 void network_set_timeout_short();

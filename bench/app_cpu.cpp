@@ -4,6 +4,8 @@
 // Each run takes about 7 seconds of wall time.
 #include <benchmark/benchmark.h>
 
+#include "proc_stat.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -27,37 +29,6 @@ std::string app_bin()
 {
     std::string s = MIREL_SERVER_BIN;
     return s.substr(0, s.rfind('/')) + "/mirelapp";
-}
-
-long cpu_ticks(pid_t pid)
-{
-    char path[64], buf[1024];
-    snprintf(path, sizeof path, "/proc/%d/stat", (int)pid);
-    FILE *f = fopen(path, "r");
-    if (f == nullptr)
-        return -1;
-    size_t n = fread(buf, 1, sizeof buf - 1, f);
-    fclose(f);
-    buf[n] = 0;
-    const char *p = strrchr(buf, ')');
-    long utime = 0, stime = 0;
-    if (p == nullptr || sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime) != 2)
-        return -1;
-    return utime + stime;
-}
-
-long rss_kib(pid_t pid)
-{
-    char path[64], line[256];
-    snprintf(path, sizeof path, "/proc/%d/status", (int)pid);
-    FILE *f = fopen(path, "r");
-    long kib = -1;
-    while (f != nullptr && fgets(line, sizeof line, f) != nullptr)
-        if (sscanf(line, "VmRSS: %ld kB", &kib) == 1)
-            break;
-    if (f != nullptr)
-        fclose(f);
-    return kib;
 }
 
 double now_s()
@@ -137,11 +108,11 @@ void run_panel(benchmark::State &state, bool meters)
         while (true) {
             double t = now_s();
             if (c0 < 0 && t >= t0) {
-                c0 = cpu_ticks(pid);
+                c0 = proc_cpu_ticks(pid);
                 t0 = t;
             }
             if (c0 >= 0 && t - t0 >= MEASURE_S) {
-                ticks = cpu_ticks(pid) - c0;
+                ticks = proc_cpu_ticks(pid) - c0;
                 seconds = t - t0;
                 break;
             }
@@ -161,7 +132,7 @@ void run_panel(benchmark::State &state, bool meters)
             while (recv(cfd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
             }
         }
-        rss = rss_kib(pid);
+        rss = proc_rss_kib(pid);
         state.SetIterationTime(seconds);
     }
     state.counters["cpu_percent"] = seconds > 0 ? 100.0 * (double)ticks / (double)sysconf(_SC_CLK_TCK) / seconds : -1;

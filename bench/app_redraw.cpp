@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 #include "gui/mainmenu.h"
 #include "network.h"
@@ -17,9 +18,10 @@ sgui_widget *panel_root()
 {
     static sgui_widget *root = [] {
         // A private root: no device of the host is opened.
-        char dir[] = "/tmp/mirel-bench-XXXXXX";
+        static char dir[] = "/tmp/mirel-bench-XXXXXX";
         if (mkdtemp(dir) == nullptr)
             abort();
+        atexit([] { rmdir(dir); });  // nothing is written into it
         setenv("MIREL_ROOT", dir, 1);
         setenv("SDL_VIDEODRIVER", "dummy", 1);
         platform_init();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_root.h"
 #include "command.h"
 #include "command_info.h"
 #include "platform.h"
@@ -23,24 +24,10 @@ struct bench_root {
     std::string dir;
     bench_root()
     {
-        char tmpl[] = "/tmp/mirel-bench-XXXXXX";
-        if (mkdtemp(tmpl) == nullptr)
-            abort();
-        dir = tmpl;
-        std::string cmd = std::string(MIREL_SOURCE_DIR) + "/tools/sim-root '" + dir + "' >/dev/null";
-        if (system(cmd.c_str()) != 0)
-            abort();
-        setenv("MIREL_ROOT", dir.c_str(), 1);
-        platform_init();
+        dir = bench_sim_root();
         if (system_init() != 0)
             abort();
         report_source_init();
-    }
-    ~bench_root()
-    {
-        std::string cmd = "rm -rf '" + dir + "'";
-        if (system(cmd.c_str()) != 0)
-            fprintf(stderr, "could not remove %s\n", dir.c_str());
     }
 };
 

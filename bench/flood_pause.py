@@ -130,7 +130,7 @@ def main():
     root = tempfile.mkdtemp(prefix="mirel-flood-")
     subprocess.run([os.path.join(HERE, "..", "tools", "sim-root"), root], check=True, stdout=subprocess.DEVNULL)
     port = free_port()
-    env = dict(os.environ, MIREL_ROOT=root, MIREL_PORT=str(port))
+    env = dict(os.environ, MIREL_ROOT=root, MIREL_PORT=str(port), MIREL_DNS_PORT=str(free_port()))
     log = open(os.path.join(root, "tmp", "server.err"), "w")
     server = subprocess.Popen([args.server], env=env, stdout=subprocess.DEVNULL, stderr=log)
     try:

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench_root.h"
 #include "command.h"
 #include "dsp/dsp_lowlevel.h"
 #include "dsp/rt_thread.h"
@@ -69,25 +70,13 @@ void setup()
     if (done)
         return;
     done = true;
-    char dir[] = "/tmp/mirel-bench-XXXXXX";
-    if (mkdtemp(dir) == nullptr)
-        abort();
-    std::string cmd = std::string(MIREL_SOURCE_DIR) + "/tools/sim-root " + dir + " >/dev/null";
-    if (system(cmd.c_str()) != 0)
-        abort();
-    setenv("MIREL_ROOT", dir, 1);
-    platform_init();
-    // Start-up lines are not what is measured.
-    fclose(stderr);
-    if (system_init() != 0 || dsp_lowlevel_prepare() != 0)
-        abort();
-    rt_cycle_init(&cycle_state);
-    cycle_state.startup_countdown = 0;
-    if (show)
+    bench_dsp_start(&cycle_state);
+    if (show) {
         show_state();
-    for (int i = 0; i < 5; i++) {
-        rt_cycle(&cycle_state);
-        rt_info->command_stream_size = 0;
+        for (int i = 0; i < 5; i++) {
+            rt_cycle(&cycle_state);
+            rt_info->command_stream_size = 0;
+        }
     }
 }
 

@@ -7,7 +7,7 @@
 //   rt_load [SECONDS] [CLIENTS] [RATE]       default 60 8 100
 //
 // The server runs inside this process (server_start, on a fresh simulation
-// root under /tmp and a free port) so that the cycle starts can be observed;
+// root under /tmp and free ports) so that the cycle starts can be observed;
 // the clients are threads with their own sockets, in raw line mode.
 #include <algorithm>
 #include <arpa/inet.h>
@@ -38,9 +38,10 @@ namespace {
 
 using namespace cycle_starts;
 
-int free_port()
+// A loopback port free for sockets of the type (TCP or UDP).
+int free_port(int type)
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int fd = socket(AF_INET, type, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -171,9 +172,11 @@ int main(int argc, char **argv)
     std::string cmd = std::string(MIREL_SOURCE_DIR) + "/tools/sim-root " + dir + " >/dev/null";
     if (system(cmd.c_str()) != 0)
         return 1;
-    int port = free_port();
+    int port = free_port(SOCK_STREAM);
     setenv("MIREL_ROOT", dir, 1);
     setenv("MIREL_PORT", std::to_string(port).c_str(), 1);
+    // The DNS responder starts with the server: never on the host's port 53.
+    setenv("MIREL_DNS_PORT", std::to_string(free_port(SOCK_DGRAM)).c_str(), 1);
     platform_init();
     if (!freopen((std::string(dir) + "/tmp/server.err").c_str(), "w", stderr))
         return 1;

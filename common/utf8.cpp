@@ -43,3 +43,38 @@ size_t utf8_write(uint32_t cp, char *out)
     out[2] = (char)(0x80 | (cp & 0x3F));
     return 3;
 }
+
+namespace {
+
+struct upper_run {
+    uint16_t first, last;
+    uint8_t stride;
+    int32_t delta;
+};
+
+constexpr upper_run UPPER_RUNS[] = {
+#include "common/utf8_upper.inc"
+};
+
+}  // namespace
+
+uint32_t utf8_upper(uint32_t cp)
+{
+    if (cp < 0x80)
+        return cp >= 'a' && cp <= 'z' ? cp - 32 : cp;
+    // First run that ends at or after cp.
+    size_t lo = 0, hi = sizeof UPPER_RUNS / sizeof UPPER_RUNS[0];
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        if (UPPER_RUNS[mid].last < cp)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo == sizeof UPPER_RUNS / sizeof UPPER_RUNS[0])
+        return cp;
+    const upper_run &r = UPPER_RUNS[lo];
+    if (cp < r.first || (cp - r.first) % r.stride != 0)
+        return cp;
+    return (uint32_t)((int32_t)cp + r.delta);
+}

@@ -13,3 +13,7 @@ uint32_t utf8_read(const unsigned char *s, size_t n, size_t *used);
 
 // Writes the UTF-8 form of cp (at most U+FFFF) into out, returns its length (1 to 3).
 size_t utf8_write(uint32_t cp, char *out);
+
+// Unicode simple upper-case form of a code point of the Basic Multilingual
+// Plane (UnicodeData.txt); code points without one map to themselves.
+uint32_t utf8_upper(uint32_t cp);

@@ -3,23 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "command.h"
+#include "dbase_lsp.h"
 #include "log.h"
 #include "report.h"
 #include "report_source.h"
 #include "system.h"
 
 namespace {
-
-// The loudspeaker block: list lines, configuration text, then the sections
-// of a loudspeaker or the empty sections line of a folder.
-void lsp_block(report_writer *w, int id)
-{
-    report_source_list_lsp(w, id, 0);
-    if (report_source_lsp_config(w, id, 0))
-        report_format_append(w, "%d,%d,%d,%d,%d\n", 69, 0, id, 0, 0);
-    else
-        report_source_lsp_sections(w, id, 0);
-}
 
 void usb_export(report_writer *w, int project_id)
 {
@@ -71,7 +62,7 @@ void project_desc(report_writer *w, int project_id)
 void command_info_work(const char *line, report_writer *w)
 {
     int id = -1, conn = 0, a = -1, b = -1;
-    if (line == nullptr || line[0] < '0' || line[0] > '9' || sscanf(line, "%d,%d,%d,%d", &id, &conn, &a, &b) < 1)
+    if (line == nullptr || line[0] < '0' || line[0] > '9' || command_scan(line, "%d,%d,%d,%d", &id, &conn, &a, &b) < 1)
         id = -1;
 
     switch (id) {
@@ -89,7 +80,7 @@ void command_info_work(const char *line, report_writer *w)
         break;
     case 1026:
         if (a >= -1)
-            report_source_list_lsp(w, a, 0);
+            dbase_list_lsp(w, a, 0);
         else
             log_error("command_info_work: lspid out of range\n");
         break;
@@ -108,7 +99,7 @@ void command_info_work(const char *line, report_writer *w)
     case 1031:
         // One entry's block: "all" makes no sense here.
         if (a >= 0)
-            lsp_block(w, a);
+            report_source_lsp_block(w, a, 0);
         else
             log_error("command_info_work: lspid out of range\n");
         break;

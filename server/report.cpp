@@ -31,6 +31,8 @@ bool default_conn_held(int conn)
 
 report_conn_held_fn g_conn_held = default_conn_held;
 
+int32_t g_stored_lock;
+
 void note_requester(int id, int conn)
 {
     if ((unsigned)id < REPORT_IDS)
@@ -44,7 +46,19 @@ void report_project_modified()
     if (my_sys->modified == 0) {
         my_sys->modified = 1;
         report_pending.project = 1;
+        // Whoever changed a value is told by that value's own report.
+        note_requester(100, REPORT_CONN_SERVER);
     }
+}
+
+void report_project_stored_lock_set(int32_t lock)
+{
+    g_stored_lock = lock;
+}
+
+int32_t report_project_stored_lock()
+{
+    return g_stored_lock;
 }
 
 void report_bus(int id, int conn, int b, uint32_t flags)
@@ -109,6 +123,7 @@ void report_mark_all()
 void report_pending_clear()
 {
     memset(&report_pending, 0, sizeof report_pending);
+    g_stored_lock = 0;
 }
 
 // ---- user messages ----

@@ -53,13 +53,22 @@ constexpr int REPORT_VALUE_QUERY = 1;
 // entry id, key ...). Does not mark the project modified.
 void report_device(int id, int conn, int v0 = 0, int v1 = 0);
 
-// First change after a project load: set modified and queue one project report.
+// First change after a project load: set modified and queue one project
+// report, which the server itself sends (connection 0).
 void report_project_modified();
+
+// The live project's lock value as the database holds it (its readonly
+// column, 0 when there is no such project). The project operations keep it
+// whenever they change it, so that the update pass compares it with its
+// mirror without asking the database.
+void report_project_stored_lock_set(int32_t lock);
+int32_t report_project_stored_lock();
 
 // Marks everything pending: the first cycle uploads and reports the whole state.
 void report_mark_all();
 
-// Clears every mark (the passes clear their own; this is for start-up and tests).
+// Clears every mark and the stored lock (the passes clear their own marks;
+// this is for start-up and tests).
 void report_pending_clear();
 
 // ---- user messages (level 0 confirmation, 1 error) ----

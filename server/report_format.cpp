@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/db_text.h"
+#include "lspconfig.h"
 #include "report_source.h"
 #include "system.h"
 #include "system_bus.h"
@@ -84,6 +85,14 @@ void line_shelf(report_writer *w, int id, int c, int index, int shelf, const sys
 void line_hpf(report_writer *w, int id, int c, int index, const sys_highpass &h)
 {
     report_line(w, id, c, index, report_f20(h.freq), h.kind, h.bypass);
+}
+
+// The rest of a line: text percent-encoded into the space left, then the line end.
+void append_encoded_end(report_writer *w, const char *text)
+{
+    if (w->len + 1 < w->size)
+        w->len += db_text_encode(w->buf + w->len, w->size - w->len - 1, text);
+    report_writer_bytes(w, "\n", 1);
 }
 
 template <size_t N>
@@ -431,9 +440,7 @@ void report_format_user_message(report_writer *w, int c, int level, const char *
 {
     report_fields(w, 25, c, level);
     report_writer_bytes(w, ",", 1);
-    if (w->len + 1 < w->size)
-        w->len += db_text_encode(w->buf + w->len, w->size - w->len - 1, text);
-    report_writer_bytes(w, "\n", 1);
+    append_encoded_end(w, text);
 }
 
 void report_format_firmware(report_writer *w, int c, int result)
@@ -459,6 +466,31 @@ void report_format_digital_mode(report_writer *w, int c)
 void report_format_lsp_new(report_writer *w, int c, int id)
 {
     report_line(w, 70, c, id);
+}
+
+void report_format_lsp_sections(report_writer *w, int c, int id, const cfglsp *cfg)
+{
+    int ways = cfg != nullptr ? lspconfig_channels(cfg) : 0;
+    report_fields(w, 69, c, id, ways, cfg != nullptr ? SYS_WAY_SECTIONS : 0);
+    for (int i = 0; i < ways; i++) {
+        const lspconfig_way *way = lspconfig_get_way(cfg, i, 0);
+        if (way == nullptr)
+            break;
+        const sys_way &wr = way->way;
+        // The way's gain as a power ratio, its sign the polarity.
+        float factor = fast_pow10(wr.gain / 10.0f);
+        report_format_append(w, ",%d,%f", wr.way_index, wr.polarity ? -factor : factor);
+        for (const filter_record &r : wr.sections)
+            report_format_append(w, ",%.9e,%.9e,%.9e,%.9e,%.9e", r.a1, r.a2, r.b0, r.b1, r.b2);
+    }
+    report_writer_bytes(w, "\n", 1);
+}
+
+void report_format_lsp_warnings(report_writer *w, int c, int id, const char *text)
+{
+    report_fields(w, 116, c, id);
+    report_writer_bytes(w, ",", 1);
+    append_encoded_end(w, text != nullptr ? text : "");
 }
 
 void report_format_wlan_passphrase(report_writer *w, int c, const char *passphrase)

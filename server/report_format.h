@@ -13,6 +13,8 @@
 #include "dsp/curves.h"
 #include "report_writer.h"
 
+struct cfglsp;
+
 // A curve value with one decimal: value times 10 rounded ties to even, no
 // sign on zero ("0.0", "-0.5", "12.3"). Writes at most 16 bytes plus NUL
 // into out; returns the length.
@@ -78,6 +80,10 @@ void report_format_key_lock(report_writer *w, int c);                     // 27
 void report_format_system_flags(report_writer *w, int c);                 // 62
 void report_format_digital_mode(report_writer *w, int c);                 // 63
 void report_format_lsp_new(report_writer *w, int c, int id);              // 70
+// The sections of entry id as its ways go to outputs; nullptr (a folder)
+// gives the empty line.
+void report_format_lsp_sections(report_writer *w, int c, int id, const cfglsp *cfg);  // 69
+void report_format_lsp_warnings(report_writer *w, int c, int id, const char *text);   // 116, text encoded here
 void report_format_wlan_passphrase(report_writer *w, int c, const char *passphrase);  // 112
 void report_format_alarm(report_writer *w, bool active);                  // 123
 // The two version lines (behind 1036 and behind 122).

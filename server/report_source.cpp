@@ -5,10 +5,13 @@
 #include "dsp/dsp_lowlevel.h"
 #include "dsp/dsp_update.h"
 
-#include <cstring>
-
 #include "common/db_text.h"
+#include "dbase_lsp.h"
+#include "dbase_project.h"
 #include "log.h"
+#include "netconf.h"
+#include "netlink.h"
+#include "lspconfig.h"
 #include "platform.h"
 #include "system.h"
 #include "wlan.h"
@@ -70,18 +73,16 @@ float report_source_out_delay_applied(int out)
     return my_device != nullptr ? dsp_out_delay_applied(out) : my_sys->out[out].delay_ms;
 }
 
-// ---- network: the configured address, no access point yet; the stored passphrase ----
+// ---- network: the bridge's own address, the access point, the stored passphrase ----
 
 uint32_t report_source_iface_address()
 {
-    const int32_t *ip = my_sys->ip;
-    return (uint32_t)(ip[0] & 0xff) << 24 | (uint32_t)(ip[1] & 0xff) << 16 | (uint32_t)(ip[2] & 0xff) << 8 |
-           (uint32_t)(ip[3] & 0xff);
+    return netlink_own_address();
 }
 
 bool report_source_ap_running()
 {
-    return false;
+    return netconf_ap_running();
 }
 
 const char *report_source_wlan_passphrase()
@@ -122,42 +123,47 @@ const char *report_source_system()
     return g_identity.system;
 }
 
-// ---- database: as with no database open ----
+// ---- loudspeaker library ----
 
-int report_source_project_stored_lock(int)
+void report_source_lsp_block(report_writer *w, int id, int c, const cfglsp *parsed)
 {
-    return 0;
+    dbase_list_lsp(w, id, c);
+    if (dbase_lsp_config(w, id, c)) {
+        report_format_lsp_sections(w, c, id, nullptr);
+        return;
+    }
+    cfglsp_ptr own;
+    if (parsed == nullptr) {
+        own.reset(lspconfig_parse_from_id(id, nullptr));
+        parsed = own.get();
+    }
+    if (parsed == nullptr)
+        return;
+    report_format_lsp_sections(w, c, id, parsed);
+    if (const char *warnings = lspconfig_warnings(parsed)) {
+        log_output("%s", warnings);
+        report_format_lsp_warnings(w, c, id, warnings);
+    }
+}
+
+// ---- project storage ----
+
+int report_source_project_stored_lock(int project_id)
+{
+    return dbase_project_lock(project_id);
 }
 
 void report_source_list_projects(report_writer *w, int id, int c)
 {
-    report_format_append(w, "%d,%d,%d\n", 97, c, id == -1 ? 1 : 0);
-    report_format_append(w, "%d,%d\n", 98, c);
+    dbase_list_projects(w, id, c);
 }
 
-void report_source_list_lsp(report_writer *w, int id, int c)
+int report_source_project_desc(report_writer *w, int id, int c)
 {
-    report_format_append(w, "%d,%d,%d\n", 65, c, id == -1 ? 0 : 1);
-    report_format_append(w, "%d,%d\n", 66, c);
+    return dbase_info_prj_desc(w, id, c);
 }
 
-int report_source_lsp_config(report_writer *w, int id, int c)
-{
-    if (id != -1)
-        report_format_append(w, "%d,%d,%d,0,\n", 67, c, id);
-    return 0;
-}
-
-int report_source_lsp_sections(report_writer *, int, int)
-{
-    return -1;
-}
-
-int report_source_project_desc(report_writer *, int id, int)
-{
-    log_error("dbase_info_prj_desc: project_id (%d) not found in database\n", id);
-    return -1;
-}
+// ---- USB transfer: as with no stick and no such project ----
 
 int report_source_usb_export(int)
 {

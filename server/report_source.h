@@ -2,9 +2,11 @@
 // mirror, the network layer and the database own, and the device identity
 // for the version lines.
 //
-// Until the network layer and the database are built, their answers below
-// are stand-ins that describe a device with no access point and no database
-// open: the configured address, no rows. The passphrase is the stored one.
+// The address is the bridge's own (0 until the network manager has learnt
+// it), the passphrase the stored one; the loudspeaker library is the
+// database's (dbase_lsp) with the parser's view of each entry (lspconfig),
+// the projects are the database's (dbase_project). Until USB transfer is
+// built, its answers below are stand-ins that find no project and no file.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +21,7 @@ float report_source_bus_delay_applied(int bus);  // ms
 float report_source_out_delay_applied(int out);  // ms
 
 // ---- network ----
-uint32_t report_source_iface_address();  // most significant octet first
+uint32_t report_source_iface_address();  // the bridge's own address, most significant octet first
 bool report_source_ap_running();
 const char *report_source_wlan_passphrase();  // percent-encoded, made up when there is none
 
@@ -31,17 +33,19 @@ void report_source_init();
 void report_source_mac(uint8_t mac[6]);
 const char *report_source_system();  // percent-encoded
 
-// ---- database ----
+// ---- loudspeaker library ----
+// The loudspeaker block of entry id: its listing, its text line 67, then a
+// folder's empty line 69, or the sections line 69 of its ways and, when the
+// parser corrected anything, its messages as line 116 (also written to
+// standard output). parsed: the entry's text already parsed, or nullptr to
+// read and parse it here.
+void report_source_lsp_block(report_writer *w, int id, int c, const cfglsp *parsed = nullptr);
+
+// ---- project storage (they read the database: callers hold the command lock) ----
 // The project's stored lock value, 0 when it does not exist.
 int report_source_project_stored_lock(int project_id);
 // Project list 97/96/98 for id (-1 all).
 void report_source_list_projects(report_writer *w, int id, int c);
-// Loudspeaker list 65/64/66 for id (-1 all).
-void report_source_list_lsp(report_writer *w, int id, int c);
-// Configuration text line 67 of entry id; returns its folder flag.
-int report_source_lsp_config(report_writer *w, int id, int c);
-// Sections line 69 (and 116) of a non-folder entry; -1 when it cannot be parsed.
-int report_source_lsp_sections(report_writer *w, int id, int c);
 // Line 119 with the stored description; -1 (after a diagnostic) when not found.
 int report_source_project_desc(report_writer *w, int id, int c);
 // USB transfer: result code (0 done, negative failure).

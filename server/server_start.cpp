@@ -1,13 +1,19 @@
 #include "server_start.h"
 
+#include <pthread.h>
+
 #include "command.h"
 #include "command_info.h"
+#include "dbase.h"
 #include "dsp/dsp_lowlevel.h"
+#include "dsp/rt_thread.h"
 #include "log.h"
+#include "netlink.h"
 #include "report.h"
 #include "report_format.h"
 #include "stream.h"
 #include "system.h"
+#include "system_prj.h"
 
 namespace {
 
@@ -35,7 +41,14 @@ size_t take_message(int conn, char *line, size_t size)
     return report_message_take(conn, &w) ? w.len : 0;
 }
 
-constexpr stream_handlers protocol = {command_work, info_reply, full_dump, take_message, report_message_free_conn};
+// A client left: its messages go, and a delete lock it held is released.
+void client_gone(int conn)
+{
+    report_message_free_conn(conn);
+    system_prj_client_gone(conn);
+}
+
+constexpr stream_handlers protocol = {command_work, info_reply, full_dump, take_message, client_gone};
 
 }  // namespace
 
@@ -51,6 +64,12 @@ int server_start()
         return -1;
     }
 
+    // The real-time thread runs already and reads the project fields that
+    // making project 1 sets.
+    pthread_mutex_lock(&command_lock);
+    dbase_init();
+    pthread_mutex_unlock(&command_lock);
+
     // User messages are kept only for connection ids that a client holds.
     report_set_conn_held(stream_conn_id_held);
     stream_set_handlers(&protocol);
@@ -58,5 +77,8 @@ int server_start()
         log_error("stream_rt_init()\n");
         return -1;
     }
+
+    // Device linking, the network manager and the DNS responder; failures end the process.
+    netlink_init();
     return 0;
 }

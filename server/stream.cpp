@@ -195,8 +195,8 @@ void remove_dead_clients()
             continue;
         }
         id_held[c->conn_id] = false;
-        if (handlers.drop_messages != nullptr)
-            handlers.drop_messages(c->conn_id);
+        if (handlers.client_gone != nullptr)
+            handlers.client_gone(c->conn_id);
         buffer_free(&c->send_queue);
         buffer_free(&c->recv_queue);
         client_count--;

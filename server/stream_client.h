@@ -51,14 +51,15 @@ struct stream_client {
 //   full_dump:     writes the full state dump for a new client; returns its length.
 //   take_message:  takes the oldest user message of conn_id out of the table
 //                  and writes its line 25 into line; returns its length, 0 if none.
-//   drop_messages: frees every message of conn_id (the client has gone).
+//   client_gone:   conn_id's client has gone: its messages are freed, what
+//                  it held (the delete lock) released.
 // A missing entry is reported per line (command, info) or skipped.
 struct stream_handlers {
     void (*command)(const char *line, int internal);
     size_t (*info)(const char *line, char *reply, size_t size);
     size_t (*full_dump)(char *out, size_t size);
     size_t (*take_message)(int conn_id, char *line, size_t size);
-    void (*drop_messages)(int conn_id);
+    void (*client_gone)(int conn_id);
 };
 
 // Installs the handlers; called before stream_rt_init.

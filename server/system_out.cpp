@@ -7,6 +7,7 @@
 #include "dsp/dsp_lowlevel.h"
 #include "dsp/rt_thread.h"
 #include "log.h"
+#include "lspconfig.h"
 #include "report.h"
 #include "report_format.h"
 #include "system.h"
@@ -19,8 +20,42 @@ namespace {
 constexpr size_t GROUP_HEAD_BYTES = offsetof(sys_output, way);
 static_assert(GROUP_HEAD_BYTES == 624);
 
+// The group-level values in front of the loudspeaker summary.
+constexpr size_t GROUP_VALUE_BYTES = offsetof(sys_output, lsp);
+
 // Real-time cycles the alarm mute lasts.
 constexpr uint32_t ALARM_CYCLES = 80;
+
+int group_size(int g)
+{
+    int n = 0;
+    for (const sys_output &o : my_sys->out)
+        n += o.group_lsp == g;
+    return n;
+}
+
+// Lowest output of group g, or -1; quiet, unlike find_first_out.
+int first_of(int g)
+{
+    for (int o = 0; o < SYS_OUTPUTS; o++)
+        if (my_sys->out[o].group_lsp == g)
+            return o;
+    return -1;
+}
+
+// A group with fewer outputs than its loudspeaker has ways cannot play it:
+// each of its outputs becomes a one-way group of its own.
+void free_short_groups(int conn)
+{
+    for (int g = 0; g < SYS_OUTPUTS; g++) {
+        int first = first_of(g);
+        if (first < 0 || group_size(g) >= my_sys->out[first].lsp.ways)
+            continue;
+        for (int o = first; o < SYS_OUTPUTS; o++)
+            if (my_sys->out[o].group_lsp == g)
+                free_output_channel(conn, o);
+    }
+}
 
 // Inclusive, and false for NaN.
 bool in_range(float v, float lo, float hi)
@@ -123,12 +158,9 @@ void free_output_channel(int conn, int o)
     out.mute = 1;
     report_output(44, conn, o, 0, false);
     int unused = -1;
-    for (int g = 0; g < SYS_OUTPUTS && unused < 0; g++) {
-        unused = g;
-        for (const sys_output &x : my_sys->out)
-            if (x.group_lsp == g)
-                unused = -1;
-    }
+    for (int g = 0; g < SYS_OUTPUTS && unused < 0; g++)
+        if (group_size(g) == 0)
+            unused = g;
     if (unused < 0) {
         log_error("free_output_channel: find_unused_group()==-1\n");
         return;
@@ -136,9 +168,99 @@ void free_output_channel(int conn, int o)
     memset(out.label, 0, sizeof out.label);
     out.id_lsp = 0;
     out.group_lsp = unused;
-    system_default_preset(&out);
+    sys_lsp_summary summary;
+    cfglsp_ptr c(lspconfig_parse_from_id(0, &summary));
+    const lspconfig_way *way = c ? lspconfig_get_way(c.get(), 0, 0) : nullptr;
+    if (way != nullptr) {
+        out.lsp = summary;
+        out.lsp.ways = 1;  // the output carries one way, whatever a damaged entry says
+        out.way = way->way;
+    } else {
+        log_error("free_output_channel: lspconfig_parse_from_id() returned NULL\n");
+        system_default_preset(&out);
+    }
     // A new group: everything of it is uploaded and reported afresh.
     report_output(36, conn, o, REPORT_FLAG_LABEL | REPORT_FLAG_REFRESH, true);
+}
+
+void system_out_group_lsp_set(int conn, int g, int id, int keep_mute, int first_out)
+{
+    if ((unsigned)g >= SYS_OUTPUTS) {
+        log_error("system_out_group_lsp_set: group_lsp out of range\n");
+        return;
+    }
+    if (id < 0) {
+        log_error("system_out_group_lsp_set: id_lsp out of range\n");
+        return;
+    }
+    if (first_out >= SYS_OUTPUTS) {
+        log_error("system_out_group_lsp_set: first output out of range\n");
+        return;
+    }
+    int start = first_out, count = 1;
+    if (first_out < 0) {
+        count = group_size(g);
+        if (count == 0) {
+            log_error("system_out_group_lsp_set: group_lsp invalid (currently not set)\n");
+            return;
+        }
+        start = first_of(g);
+    }
+    sys_lsp_summary summary;
+    cfglsp_ptr c(lspconfig_parse_from_id(id, &summary));
+    if (!c) {
+        log_error("system_out_group_lsp_set: lspconfig_parse_from_id() returned NULL\n");
+        return;
+    }
+    int needed = lspconfig_channels(c.get());
+    if (needed < 1) {
+        log_error("system_out_group_lsp_set: ch_needed < 1\n");
+        return;
+    }
+
+    // The output that holds the group's values now; taking outputs before
+    // the group moves its first output away from it.
+    const int holder = start;
+    auto take = [&](int o) {
+        sys_output &out = my_sys->out[o];
+        if (!keep_mute)
+            out.mute = 1;
+        out.id_lsp = id;
+        out.group_lsp = g;
+    };
+    if (needed < count) {
+        for (int o = start; o < start + needed; o++)
+            take(o);
+        for (int o = start + needed; o < start + count; o++)
+            free_output_channel(conn, o);
+    } else {
+        for (int o = start; o < start + count; o++)
+            take(o);
+        int missing = needed - count;
+        for (int o = start + count; o < SYS_OUTPUTS && missing > 0; o++, missing--)
+            take(o);
+        for (int o = start - 1; o >= 0 && missing > 0; o--, missing--) {
+            take(o);
+            start = o;
+        }
+        if (missing > 0) {
+            log_error("system_out_group_lsp_set: residual != 0 in (ch_have <= ch_needed)\n");
+            free_short_groups(conn);
+            report_output(36, conn, start, REPORT_FLAG_REFRESH, true);
+            return;
+        }
+    }
+
+    // The group keeps its own label, gain, delay, EQ and input rather than
+    // those of the neighbour whose output became its first.
+    if (start != holder)
+        memcpy(&my_sys->out[start], &my_sys->out[holder], GROUP_VALUE_BYTES);
+    my_sys->out[start].lsp = summary;
+    for (int i = 0; i < needed; i++)
+        my_sys->out[start + i].way = lspconfig_get_way(c.get(), i, 0)->way;
+    sync_group_outputs(start);
+    free_short_groups(conn);
+    report_output(36, conn, start, REPORT_FLAG_LABEL | REPORT_FLAG_REFRESH, true);
 }
 
 void system_out_group_label(int conn, int group, const char *label)

@@ -21,8 +21,20 @@ int find_first_out(int group);
 void sync_group_outputs(int o);
 
 // Takes output o out of its group: muted, into the lowest unused group
-// number with the built-in one-way preset, reported with the group map.
+// number with library entry 0 ("Direct%20Out", one full-range way; the
+// record's built-in copy of it when the library cannot be read), reported
+// with the group map.
 void free_output_channel(int conn, int o);
+
+// Assigns library entry id to group g: the group takes as many consecutive
+// outputs as the loudspeaker has ways, one way each (first its own outputs,
+// then those after it, then those before it), frees outputs it no longer
+// needs, and frees every output of a group left with fewer outputs than its
+// loudspeaker needs. Taken outputs are muted unless keep_mute is set. With
+// first_out >= 0 (project loading) the group starts at that output instead
+// of where it is now. The group keeps its own group-level values. Reported
+// with the group map; the whole group is uploaded again.
+void system_out_group_lsp_set(int conn, int g, int id, int keep_mute, int first_out);
 
 void system_out_group_label(int conn, int group, const char *label);
 // Sets the mute of every output of the group.

@@ -11,6 +11,7 @@
 
 #include "common/db_text.h"
 #include "log.h"
+#include "netconf.h"
 #include "platform.h"
 
 namespace {
@@ -50,7 +51,7 @@ static_assert(table_total(wlan_trigram_table) == WLAN_TRIGRAM_TOTAL);
 
 namespace {
 
-// The file is read by the report passes and, later, by the network manager.
+// The file is read by the report passes and by the network manager.
 std::mutex g_mutex;
 // A made-up passphrase the file would not take: kept, so that every reader
 // gets the same one until it can be stored.
@@ -199,9 +200,17 @@ int wlan_set_passphrase(const char *text)
         log_error("wlan_set_passphrase: passphrase needs 8 to 63 printable ASCII characters\n");
         return -1;
     }
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (!store(encoded))
-        return -1;
-    g_unsaved.clear();
+    bool changed;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        std::string stored = read_stored();
+        changed = !wlan_passphrase_valid(stored) || canonical(stored) != encoded;
+        if (!store(encoded))
+            return -1;
+        g_unsaved.clear();
+    }
+    // Outside the file's lock: the reload reads the passphrase again.
+    if (changed)
+        netconf_ap_reload();
     return 0;
 }

@@ -27,9 +27,11 @@ extern const std::array<uint16_t, WLAN_TRIGRAMS> wlan_trigram_table;
 // file is replaced by a made-up passphrase, which is stored.
 std::string wlan_passphrase();
 
-// Stores the percent-encoded passphrase text (empty: a made-up one).
-// Returns 0, or -1 when the text is no usable passphrase or the file could
-// not be written (a diagnostic line says which); nothing changes then.
+// Stores the percent-encoded passphrase text (empty: a made-up one). A
+// running access point reloads when the passphrase has changed. Returns 0,
+// or -1 when the text is no usable passphrase or the file could not be
+// written (a diagnostic line says which); nothing changes then. Caller holds
+// the command lock.
 int wlan_set_passphrase(const char *text);
 
 // Whether a percent-encoded text is a passphrase the access point accepts.

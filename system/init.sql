@@ -1,20 +1,30 @@
 -- Schema of the project and loudspeaker-library database. Installed with the
 -- system as /var/lib/init.sql; also creates the project export files.
+--
+-- Export files are filled with "SELECT *" from the live tables, so a fresh
+-- table must have its columns in the order an old database reaches by the
+-- server's migration: the columns added later (comp_attack, comp_release,
+-- peak_release, delay_m of inputbus; description of project) come last, in
+-- the order the migration adds them.
+--
+-- AUTOINCREMENT on lsp: a removed library entry's id is never handed out
+-- again, so a stored project that still names the old entry can never pick
+-- up another loudspeaker's preset.
 CREATE TABLE project (
     id INTEGER PRIMARY KEY,
     readonly INTEGER NOT NULL DEFAULT 0,
     label TEXT NOT NULL DEFAULT '',
-    description TEXT DEFAULT '',
-    use_counter INTEGER NOT NULL DEFAULT 0
+    use_counter INTEGER NOT NULL DEFAULT 0,
+    description TEXT DEFAULT ''
 );
 CREATE TABLE inputbus (
     id_project INTEGER NOT NULL,
     bus_id INTEGER NOT NULL,
-    gain REAL, phase INTEGER, delay_m REAL,
+    gain REAL, phase INTEGER,
     comp_thres REAL, comp_ratio REAL, comp_knee REAL, peak_overshoot REAL,
-    comp_attack REAL, comp_release REAL, peak_release REAL,
     eq_flags INTEGER, label TEXT, mute INTEGER, patch INTEGER,
-    group_local INTEGER, group_net INTEGER
+    group_local INTEGER, group_net INTEGER,
+    comp_attack REAL, comp_release REAL, peak_release REAL, delay_m REAL
 );
 CREATE TABLE geq (
     id_project INTEGER NOT NULL,
@@ -47,13 +57,13 @@ CREATE TABLE outeq (
     freq REAL, q REAL, gain REAL, slope INTEGER, mode INTEGER
 );
 CREATE TABLE lsp (
-    id INTEGER PRIMARY KEY,
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
     id_parent INTEGER NOT NULL DEFAULT 0,
     is_folder INTEGER NOT NULL DEFAULT 0,
     order_nr INTEGER NOT NULL DEFAULT 0,
     locked INTEGER NOT NULL DEFAULT 0,
-    ways INTEGER NOT NULL DEFAULT 1,
-    version INTEGER NOT NULL DEFAULT 1,
+    ways INTEGER NOT NULL DEFAULT 0,
+    version INTEGER NOT NULL DEFAULT 0,
     label TEXT NOT NULL DEFAULT '',
     description TEXT DEFAULT '',
     config TEXT DEFAULT ''

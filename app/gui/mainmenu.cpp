@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "gui/screen.h"
 #include "network.h"
 #include "sgui/sgui_event.h"
 #include "sgui/sgui_msgbox.h"
@@ -34,35 +35,25 @@ void open_entry(int entry)
 {
     if (openers[entry] != nullptr)
         openers[entry]();
+    else
+        screen_not_available();
 }
 
 void on_value(sgui_widget *x, int, const char *)
 {
-    if (x == w.project_button)
+    if (x == w.inputs_button)
+        open_entry(MAINMENU_INPUT_BUSES);
+    else if (x == w.outputs_button)
+        open_entry(MAINMENU_OUTPUTS);
+    else if (x == w.project_button)
         open_entry(MAINMENU_PROJECT_DEVICE);
     else if (x == w.network_button || x == w.network)
         open_entry(MAINMENU_NETWORK_DIGITAL);
 }
 
-// The key lock lives here: the combination toggles it, any key while it is
-// on says so.
 int on_key(sgui_widget *, int keys, int)
 {
-    if (keys & SGUI_KEY_LOCK) {
-        int on = !sgui_keylock();
-        sgui_set_keylock(on);
-        show_lock();
-        sgui_notice(on ? "Key lock" : "Unlock");
-        char line[48];
-        snprintf(line, sizeof line, "%d,%d,%d\n", 27, network_get_conn_id(), on);
-        network_output_command(line);
-        return keys & ~SGUI_KEY_LOCK;
-    }
-    if (keys & SGUI_KEY_LOCKED) {
-        sgui_notice("Keys locked.");
-        return keys & ~SGUI_KEY_LOCKED;
-    }
-    return keys;
+    return mainmenu_lock_keys(keys);
 }
 
 void on_device_name(const command_arg *a, intptr_t)
@@ -134,6 +125,8 @@ sgui_widget *mainmenu_init()
     w.network = sgui_widget_network(w.page, SGUI_VERTICAL, -1, -1);
     w.digstate = sgui_widget_digstate(w.page, SGUI_VERTICAL, -1, -1);
     sgui_widget_separator(w.page, SGUI_VERTICAL, -1, -1);
+    w.inputs_button = sgui_widget_button(w.page, SGUI_VERTICAL, -1, -1, "INPUT BUSES");
+    w.outputs_button = sgui_widget_button(w.page, SGUI_VERTICAL, -1, -1, "OUTPUTS");
     w.project_button = sgui_widget_button(w.page, SGUI_VERTICAL, -1, -1, "PROJECT / DEVICE");
     w.network_button = sgui_widget_button(w.page, SGUI_VERTICAL, -1, -1, "NETWORK / DIGITAL");
     sgui_network_set_address(w.network, "0.0.0.0", 0, 0);
@@ -151,6 +144,27 @@ sgui_widget *mainmenu_init()
     if (first != nullptr)
         sgui_focus_set(first);
     return w.root;
+}
+
+// The key lock lives here: the combination toggles it, any key while it is
+// on says so.
+int mainmenu_lock_keys(int keys)
+{
+    if (keys & SGUI_KEY_LOCK) {
+        int on = !sgui_keylock();
+        sgui_set_keylock(on);
+        show_lock();
+        sgui_notice(on ? "Key lock" : "Unlock");
+        char line[48];
+        snprintf(line, sizeof line, "%d,%d,%d\n", 27, network_get_conn_id(), on);
+        network_output_command(line);
+        return keys & ~SGUI_KEY_LOCK;
+    }
+    if (keys & SGUI_KEY_LOCKED) {
+        sgui_notice("Keys locked.");
+        return keys & ~SGUI_KEY_LOCKED;
+    }
+    return keys;
 }
 
 void mainmenu_set_opener(int entry, void (*open)())

@@ -16,6 +16,7 @@
 #include "report_format.h"
 #include "report_source.h"
 #include "system.h"
+#include "system_lsp.h"
 #include "system_saver.h"
 
 namespace {
@@ -735,6 +736,8 @@ bool outputs(report_writer *w)
 void system_information(report_writer *w)
 {
     if (report_pending.device[21]) {
+        // The network manager works from what is reported.
+        netlink_settings_refresh();
         report_format_network(w, requester(21), report_source_iface_address(), report_source_ap_running());
         report_pending.device[21] = 0;
     }
@@ -878,16 +881,30 @@ void device_settings(report_writer *w)
     // Marks no step here handles (the database's) stay for their owners.
 }
 
+// The library's results and listings, written when their commands ran (so
+// this thread never waits on the database), in command order; what does not
+// fit waits for the next cycle.
+void library(report_writer *w)
+{
+    if (system_lsp_reports_pending())
+        system_lsp_reports_take(w);
+}
+
+// The project line when the project, its lock values or the modified flag
+// differ from what was last reported (or a project command asks for it
+// anyway), the description and the list-changed notice when asked for.
+// The stored lock is the one the project operations keep: this thread
+// never waits on the database.
 bool project_information(report_writer *w)
 {
-    bool req = report_pending.project || report_pending.device[100] || report_pending.device[119] ||
-               report_pending.device[105];
-    if (!req)
+    bool forced = report_pending.device[100];
+    if (!report_pending.project && !forced && !report_pending.device[119] && !report_pending.device[105])
         return true;
     if (room(w) < PROJECT_ROOM)
         return false;
-    if (report_pending.project || report_pending.device[100]) {
-        int stored = report_source_project_stored_lock(my_sys->project_id);
+    int stored = report_project_stored_lock();
+    if (forced || my_device->project_id != my_sys->project_id || my_device->project_lock != my_sys->project_lock ||
+        my_device->project_modified != my_sys->modified || my_device->project_stored_lock != stored) {
         my_device->project_id = my_sys->project_id;
         my_device->project_lock = my_sys->project_lock;
         my_device->project_modified = my_sys->modified;
@@ -922,6 +939,7 @@ int dsp_update_pending(char *stream, size_t cap, size_t *len)
             device_settings(&w);
             changed = 1;
         }
+        library(&w);
     }
     project_information(&w);
     *len = w.len;

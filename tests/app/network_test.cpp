@@ -273,6 +273,29 @@ TEST_F(Link, OutputIsWrittenAfterAReceivedBatch)
     EXPECT_TRUE(server.wait_received("27,2,1\n44,2,0,1\n"));
 }
 
+TEST_F(Link, QueuedOutputLeavesWithoutWaitingForAReport)
+{
+    connect(2);
+    network_output_command("12,2,0,17,1.0\n");
+    EXPECT_TRUE(server.wait_received("12,2,0,17,1.0\n", std::chrono::milliseconds(1000)));
+}
+
+TEST_F(Link, QueuedCommandsDoNotHideASilentServer)
+{
+    connect(1);
+    FdCapture err;
+    // The user keeps turning; the server says nothing: the link still ends.
+    bool closed = false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(9);
+    while (!closed && std::chrono::steady_clock::now() < deadline) {
+        network_output_command("12,1,0,17,1.0\n");
+        closed = server.client_closed(std::chrono::milliseconds(200));
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_NE(err.finish().find("network_handle: final timeout\n"), std::string::npos);
+    EXPECT_NE(server.received().find("12,1,0,17,1.0\n"), std::string::npos);
+}
+
 TEST_F(Link, QueuedOutputIsDiscardedWhenTheLinkFails)
 {
     connect(2);

@@ -304,4 +304,24 @@ TEST_F(Sgui, PopupSlidesInOverTheScreenAndDropsTheBackground)
     sgui_widget_free(main);
 }
 
+// From the top: the new screen comes down and the slide ends at the
+// bottom edge (it used to stop two pixels short and run for ever).
+TEST_F(Sgui, PopupFromTheTopEndsItsSlide)
+{
+    sgui_widget *main = app_test_pages(1, 2, true);
+    sgui_redraw(1);
+    sgui_widget *screen2 = sgui_widget_container(nullptr, 0, -1, -1);
+    sgui_widget *b = sgui_widget_button(screen2, SGUI_VERTICAL, -1, -1, "BACK");
+    ASSERT_EQ(sgui_popup(b, -1), 1);
+    int frames = 0;
+    for (; frames < 100 && sgui_screen_slide(); frames++)
+        sgui_redraw(0);
+    EXPECT_EQ(sgui_screen_slide(), 0);
+    EXPECT_LT(frames, 30);
+    EXPECT_EQ(sgui_background(), nullptr);
+    // The whole screen is the new one: its button at the top.
+    EXPECT_EQ(app_test_pixel(sgui_screen(), 2, 2), 0x924C0Au);
+    sgui_widget_free(main);
+}
+
 }  // namespace

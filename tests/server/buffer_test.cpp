@@ -3,6 +3,7 @@
 #include <string>
 
 #include "buffer.h"
+#include "support/process.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ TEST(Buffer, LimitRefusesThePieceThatWouldPassIt)
 
 TEST(BufferDeathTest, SkippingMoreThanHeldIsAProgrammingError)
 {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    GTEST_FLAG_SET(death_test_style, death_test_style_threadsafe());
     buffer b{};
     buffer_append_string(&b, "abc");
     EXPECT_DEATH(buffer_skip(&b, 4), "buffer.cpp: buffer_skip: assertion \"size <= buf->size\" failed");

@@ -77,7 +77,8 @@ TEST_F(CommandInfo, DeviceVersionAndDump)
 {
     std::vector<std::string> l = lines_of(ask("1029,0").reply);
     ASSERT_EQ(l.size(), 8u + 8 + 2);
-    EXPECT_EQ(l[0], "21,0,3232235590,0,192,168,0,70,24,0,0,0,0");
+    // No bridge address yet: the interface address is 0, the configured one follows.
+    EXPECT_EQ(l[0], "21,0,0,0,192,168,0,70,24,0,0,0,0");
     EXPECT_EQ(l[1], "112,0," + read_file(root_.path(WLAN_PASSPHRASE_FILE)));
     EXPECT_EQ(l[16], "1036,0,2,2,0,0,3560,200,1234,Linux%204.9.88-sim");
     EXPECT_EQ(l[17], "122,0,2,2,0,0,3560,200,1234,Linux%204.9.88-sim");
@@ -102,16 +103,21 @@ TEST_F(CommandInfo, ProjectRequests)
     // Without a database no stored project exists.
     answer stored = ask("1038,0,7");
     EXPECT_EQ(stored.reply, "");
-    EXPECT_EQ(stored.errors, "dbase_info_prj_desc: project_id (7) not found in database\n");
+    EXPECT_EQ(stored.errors,
+              "dbase_info_prj_desc: no database\ndbase_info_prj_desc: project_id (7) not found in database\n");
 }
 
+// No database is open here: the listings are empty but complete, so a
+// client waiting for their end line is not left waiting.
 TEST_F(CommandInfo, LibraryRequestsWithoutADatabase)
 {
-    EXPECT_EQ(ask("1026,0,-1").reply, "65,0,0\n66,0\n");
+    answer all = ask("1026,0,-1");
+    EXPECT_EQ(all.reply, "65,0,0\n66,0\n");
+    EXPECT_EQ(all.errors, "dbase_list_lsp: no database\n");
     EXPECT_EQ(ask("1026,0,4").reply, "65,0,1\n66,0\n");
     answer block = ask("1031,0,4,0");
     EXPECT_EQ(block.reply, "65,0,1\n66,0\n67,0,4,0,\n");
-    EXPECT_EQ(block.errors, "");
+    EXPECT_EQ(block.errors, "dbase_list_lsp: no database\n");
 }
 
 TEST_F(CommandInfo, UsbTransferResults)

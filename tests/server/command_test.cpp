@@ -1,3 +1,4 @@
+#include <climits>
 #include <cmath>
 #include <functional>
 
@@ -202,6 +203,56 @@ TEST_F(Command, TextArgumentsAreCutAtTheirWidth)
     // The shared text buffer starts empty for every line: an absent label clears.
     EXPECT_EQ(run("9,1,4"), "");
     EXPECT_STREQ(my_sys->bus[4].label, "");
+}
+
+
+// A number beyond 32 bits would keep its low bits on a 64-bit host and
+// saturate on the device; either way a value nobody sent. It counts as missing.
+TEST_F(Command, NumbersBeyondThirtyTwoBitsAreRefused)
+{
+    sys_file before = *my_sys;
+    EXPECT_EQ(run("2,1,4294967296,-7"), "system_bus_set_gain: busid out of range\n");
+    EXPECT_EQ(run("1,1,0,4294967297"), "system_bus_set_mute: mute out of range\n");
+    EXPECT_EQ(run("8,1,1,99999999999"), "command_work: missing argument ('8,1,1,99999999999')\n");
+    EXPECT_EQ(run("121,1,4294967296,0,1"), "command_work: missing argument ('121,1,4294967296,0,1')\n");
+    EXPECT_EQ(run("120,1,1,0,4294967296"), "command_work: missing argument ('120,1,1,0,4294967296')\n");
+    EXPECT_EQ(run("4294967298,1,0,-9"), "command_work: defect command ('4294967298,1,0,-9')\n");
+    EXPECT_EQ(run("2,4294967297,0,-8"), "command_work: defect command ('2,4294967297,0,-8')\n");
+    EXPECT_EQ(run("2,-2147483649,0,-8"), "command_work: defect command ('2,-2147483649,0,-8')\n");
+    EXPECT_TRUE(record_equals(before));
+    EXPECT_TRUE(nothing_marked());
+
+    // The edges themselves are numbers; a text of digits is still a text.
+    EXPECT_EQ(run("2,2147483647,0,-8"), "");
+    EXPECT_EQ(my_sys->bus[0].gain, -8.0f);
+    EXPECT_EQ(run("1,-2147483648,3,1"), "");
+    EXPECT_EQ(my_sys->bus[3].mute, 1);
+    EXPECT_EQ(run("9,1,2,12345678901234567890"), "");
+    EXPECT_STREQ(my_sys->bus[2].label, "12345678901234567890");
+}
+
+TEST(CommandScan, ConversionsStopBeforeTheFirstNumberThatDoesNotFit)
+{
+    int a = -1, b = -1, c = -1;
+    unsigned u = 7;
+    float f = 0;
+    EXPECT_EQ(command_scan("1,2,3", "%d,%d,%d", &a, &b, &c), 3);
+    EXPECT_EQ(command_scan("1,4294967296,3", "%d,%d,%d", &a, &b, &c), 1);
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(b, 2);  // untouched from the line before
+    EXPECT_EQ(command_scan("9,0000000000000012,-2147483648", "%d,%d,%d", &a, &b, &c), 3);
+    EXPECT_EQ(b, 12);
+    EXPECT_EQ(c, INT_MIN);
+    // "%u" takes what glibc takes the same way on every host: up to 2^32 - 1, and negated values.
+    EXPECT_EQ(command_scan("4294967295", "%u", &u), 1);
+    EXPECT_EQ(u, 4294967295u);
+    EXPECT_EQ(command_scan("-1", "%u", &u), 1);
+    EXPECT_EQ(u, 4294967295u);
+    EXPECT_EQ(command_scan("-4294967296", "%u", &u), 0);
+    // Reals, skipped fields and non-numbers are sscanf's own business.
+    EXPECT_EQ(command_scan("5,1e300,x", "%*d,%f,%d", &f, &a), 1);
+    EXPECT_TRUE(std::isinf(f));
+    EXPECT_EQ(command_scan("99999999999,3", "%*d,%d", &a), 0);
 }
 
 }  // namespace

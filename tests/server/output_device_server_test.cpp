@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dsp/dsp_lowlevel.h"
+#include "server_client.h"
 #include "stream_harness.h"
 #include "support/fpga_view.h"
 #include "support/process.h"
@@ -15,36 +16,6 @@
 #include "wlan.h"
 
 namespace {
-
-// A raw-mode client: sends the mode header and takes its connection id.
-struct Client {
-    TestSocket sock;
-    int id = 0;
-
-    explicit Client(int port) : sock(port)
-    {
-        sock.send("<mode>unix</mode>\n");
-        std::string greeting;
-        if (sock.take_until("\n", &greeting))
-            id = atoi(greeting.c_str());
-    }
-    // A command line with this client's id after the command id.
-    void command(int cmd, const std::string &args) { sock.send(std::to_string(cmd) + "," + std::to_string(id) + "," + args + "\n"); }
-    bool expect_line(const std::string &line) { return sock.expect("\n" + line + "\n", 5s); }
-    // Waits until every line has arrived, in whatever order the passes wrote them.
-    bool expect_lines(const std::vector<std::string> &lines)
-    {
-        return wait_until(
-            [&] {
-                sock.read_some(20ms);
-                for (const std::string &l : lines)
-                    if (sock.in.find("\n" + l + "\n") == std::string::npos)
-                        return false;
-                return true;
-            },
-            5s);
-    }
-};
 
 TEST(OutputDeviceServer, OutputGroupSettingsLandWhereTheFpgaReadsThem)
 {

@@ -90,13 +90,13 @@ TEST(Platform, SpawnFindsShimFirst)
     SimRoot root;
     root.activate();
     platform_init();
-    const char *argv[] = {"hostapd", "/tmp/hostapd.conf", nullptr};
+    const char *argv[] = {"brctl", "addif", "br0", "wlan0", nullptr};
     pid_t pid = platform_spawn(argv);
     ASSERT_GT(pid, 0);
     int st;
     ASSERT_EQ(waitpid(pid, &st, 0), pid);
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
-    EXPECT_NE(read_file(root.path("/tmp/shim.log")).find("hostapd /tmp/hostapd.conf"), std::string::npos);
+    EXPECT_NE(read_file(root.path("/tmp/shim.log")).find("brctl addif br0 wlan0"), std::string::npos);
 }
 
 TEST(SimShims, UsbStickMountsAsFolder)

@@ -377,7 +377,7 @@ std::vector<std::string> default_dump(const std::string &passphrase)
         add(flat_curve(48, g));
     }
     // MAC 02:00:00:00:12:34: device 4660, address 192.168.0.70.
-    add("21,0,3232235590,0,192,168,0,70,24,0,0,0,0");
+    add("21,0,0,0,192,168,0,70,24,0,0,0,0");  // the bridge has no address yet
     add("112,0," + passphrase);
     add("20,0,0");
     add("22,0,KARU8-4660");

@@ -12,6 +12,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "support/netns.h"
 #include "support/sim_root.h"
 
 extern char **environ;
@@ -37,6 +38,14 @@ ChildProcess::~ChildProcess()
 void ChildProcess::start(const std::string &program, const std::vector<std::string> &env,
                          const std::string &out_file, const std::string &err_file)
 {
+    std::vector<std::string> args = test_emulator();
+    args.push_back(program);
+    start_argv(args, env, out_file, err_file);
+}
+
+void ChildProcess::start_argv(const std::vector<std::string> &args, const std::vector<std::string> &env,
+                              const std::string &out_file, const std::string &err_file)
+{
     out_file_ = out_file;
     err_file_ = err_file;
     std::vector<std::string> envs;
@@ -54,8 +63,11 @@ void ChildProcess::start(const std::string &program, const std::vector<std::stri
     for (auto &s : envs)
         envp.push_back(s.data());
     envp.push_back(nullptr);
-    std::string prog = program;
-    char *argv[] = {prog.data(), nullptr};
+    std::vector<std::string> arg_copy = args;
+    std::vector<char *> argv;
+    for (auto &a : arg_copy)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ < 0)
         throw std::runtime_error("fork failed");
@@ -69,7 +81,7 @@ void ChildProcess::start(const std::string &program, const std::vector<std::stri
         int devnull = open("/dev/null", O_RDONLY);
         if (devnull >= 0)
             dup2(devnull, 0);
-        execve(prog.c_str(), argv, envp.data());
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
 }
@@ -129,12 +141,46 @@ bool ChildProcess::wait_out(const std::string &text, std::chrono::milliseconds t
     return wait_until([&] { return out().find(text) != std::string::npos; }, timeout);
 }
 
-void ServerProcess::start(const std::string &root, int port, const std::vector<std::string> &extra_env)
+void ServerProcess::start(const std::string &root, int port, const std::vector<std::string> &extra_env,
+                          const std::string &netns)
 {
     port_ = port;
     std::vector<std::string> env = {"MIREL_ROOT=" + root, "MIREL_PORT=" + std::to_string(port)};
+    // The DNS responder gets a free port of its own unless the caller chose one.
+    bool dns_chosen = false;
+    for (const std::string &e : extra_env)
+        dns_chosen |= e.rfind("MIREL_DNS_PORT=", 0) == 0;
+    if (!dns_chosen)
+        env.push_back("MIREL_DNS_PORT=" + std::to_string(free_port()));
     env.insert(env.end(), extra_env.begin(), extra_env.end());
-    ChildProcess::start(MIREL_SERVER_BIN, env, root + "/tmp/server.out", root + "/tmp/server.err");
+    // ip execs the server (or its emulator): same pid.
+    std::vector<std::string> argv;
+    if (!netns.empty())
+        argv = {netns_ip_tool(), "netns", "exec", netns};
+    for (const std::string &a : test_emulator())
+        argv.push_back(a);
+    argv.push_back(MIREL_SERVER_BIN);
+    ChildProcess::start_argv(argv, env, root + "/tmp/server.out", root + "/tmp/server.err");
+}
+
+std::vector<std::string> test_emulator()
+{
+    // The emulator and its arguments, "|"-separated.
+    std::vector<std::string> args;
+    std::string list = MIREL_TEST_EMULATOR;
+    for (size_t start = 0; !list.empty() && start <= list.size();) {
+        size_t end = list.find('|', start);
+        if (end == std::string::npos)
+            end = list.size();
+        args.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return args;
+}
+
+const char *death_test_style_threadsafe()
+{
+    return test_emulator().empty() ? "threadsafe" : "fast";
 }
 
 int free_port()

@@ -23,6 +23,9 @@ public:
     // output and error go to out_file and err_file.
     void start(const std::string &program, const std::vector<std::string> &env, const std::string &out_file,
                const std::string &err_file);
+    // The same with a whole argument vector (argv[0] is the program's path).
+    void start_argv(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                    const std::string &out_file, const std::string &err_file);
     bool running();
     // Sends sig and waits for the end (SIGKILL after the timeout). Returns the wait status.
     int stop(int sig = 15, std::chrono::milliseconds timeout = 3s);
@@ -44,13 +47,25 @@ private:
 // The real mirelserver in a simulation root on a port of its own.
 class ServerProcess : public ChildProcess {
 public:
-    // Starts the server; extra_env is added to MIREL_ROOT and MIREL_PORT.
-    void start(const std::string &root, int port, const std::vector<std::string> &extra_env = {});
+    // Starts the server; extra_env is added to MIREL_ROOT and MIREL_PORT (and
+    // a free MIREL_DNS_PORT unless extra_env names one). With netns given it
+    // runs inside that network namespace (ip netns exec).
+    void start(const std::string &root, int port, const std::vector<std::string> &extra_env = {},
+               const std::string &netns = "");
     int port() const { return port_; }
 
 private:
     int port_ = 0;
 };
+
+// The command that runs a program of this build: empty natively, qemu-arm
+// with its library prefix in the cross build (the kernel cannot execute an
+// ARM binary by itself there).
+std::vector<std::string> test_emulator();
+
+// Death tests that must not fork a threaded process re-execute the test
+// binary ("threadsafe"); under the emulator that cannot work, so they fork.
+const char *death_test_style_threadsafe();
 
 // A TCP and UDP port that nothing listens on right now.
 int free_port();

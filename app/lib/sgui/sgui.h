@@ -11,6 +11,7 @@
 #pragma once
 #include <SDL.h>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 
 #include "font.h"
@@ -66,6 +67,8 @@ using sgui_focus_fn = void (*)(sgui_widget *, int focused);
 using sgui_show_fn = void (*)(sgui_widget *);
 using sgui_value_fn = void (*)(sgui_widget *, int value, const char *text);
 using sgui_idle_fn = int (*)(sgui_widget *);
+// A kind of the screens' own: its name and, in text, what it shows (screen.txt).
+using sgui_describe_fn = const char *(*)(sgui_widget *, char *text, size_t size);
 
 struct sgui_widget {
     sgui_widget *prev, *next, *par, *child;
@@ -107,6 +110,7 @@ struct sgui_widget {
     int ndamage;
     sgui_rect damage[SGUI_MAX_DAMAGE];
     int kind;  // which constructor made it (sgui_widget.h), 0 for plain containers
+    sgui_describe_fn describe;
 };
 
 // Units -> pixels, rounded to the nearest pixel.

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "platform.h"
+#include "sgui/sgui_screentext.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ struct input_state {
 
 input_state in;
 std::atomic<bool> screenshot_wanted;
+std::atomic<bool> screen_text_wanted;
 
 int64_t now_us()
 {
@@ -54,9 +56,15 @@ int64_t record_us(const sgui_input_event &e)
     return (int64_t)e.sec * 1000000 + e.usec;
 }
 
+// The handlers only raise a flag: the GUI thread does the work.
 void on_sigusr1(int)
 {
     screenshot_wanted = true;
+}
+
+void on_sigusr2(int)
+{
+    screen_text_wanted = true;
 }
 
 // The animation runs at the device's timer pace, whatever the host's.
@@ -77,13 +85,14 @@ void anim_tick()
     exit(0);
 }
 
-void save_requested_screen()
+// What a signal asked for, written under the simulation root.
+void save_requested(std::atomic<bool> &wanted, const char *device_path, int (*save)(const char *), const char *what)
 {
-    if (!screenshot_wanted.exchange(false))
+    if (!wanted.exchange(false))
         return;
-    std::string path = platform_path("/tmp/screen.bmp");
-    if (sgui_save_screen(path.c_str()) != 0)
-        platform_log("sgui: could not save the screen as %s\n", path.c_str());
+    std::string path = platform_path(device_path);
+    if (save(path.c_str()) != 0)
+        platform_log("sgui: could not save the %s as %s\n", what, path.c_str());
 }
 
 // Reads the records that are waiting (at most 128) and decodes them.
@@ -146,8 +155,10 @@ int sgui_init()
     if (in.fd >= 0)
         close(in.fd);
     in.fd = open(platform_path("/dev/input/event0").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (!platform_root().empty())
+    if (!platform_root().empty()) {
         signal(SIGUSR1, on_sigusr1);
+        signal(SIGUSR2, on_sigusr2);
+    }
     if (!TTF_WasInit() && TTF_Init() < 0) {
         platform_log("Unable to initialize SDL_ttf: %s \n", TTF_GetError());
         return -1;
@@ -176,9 +187,11 @@ int sgui_poll()
     } else {
         sgui_lock();
     }
-    save_requested_screen();
     if (sgui_transition() || sgui_screen_slide() || (sgui_root() != nullptr && sgui_root()->dirty))
         sgui_redraw(0);
+    // After the redraw: picture and text show the same, current screen.
+    save_requested(screenshot_wanted, "/tmp/screen.bmp", sgui_save_screen, "screen");
+    save_requested(screen_text_wanted, "/tmp/screen.txt", sgui_save_screen_text, "screen text");
     sgui_unlock();
     int got = read_device();
     sgui_lock();

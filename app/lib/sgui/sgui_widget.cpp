@@ -1,7 +1,9 @@
 #include "sgui/sgui_widget.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "platform.h"
@@ -432,6 +434,22 @@ int network_key(sgui_widget *w, int keys, int)
     return keys & ~SGUI_KEY_ENTER;
 }
 
+// Selects w and clears the selection of its siblings of the same kind.
+template <typename T> void select_among_siblings(sgui_widget *w, int kind, int T::*selected)
+{
+    if (w == nullptr || w->kind != kind || w->par == nullptr)
+        return;
+    for (sgui_widget *s = w->par->child; s != nullptr; s = s->next) {
+        if (s->kind != kind)
+            continue;
+        int want = s == w;
+        if (data_of<T>(s)->*selected != want) {
+            data_of<T>(s)->*selected = want;
+            sgui_invalidate(s);
+        }
+    }
+}
+
 }  // namespace
 
 sgui_widget *sgui_widget_label(sgui_widget *par, int flags, int w, int h, const char *text, int boxed)
@@ -663,22 +681,17 @@ int sgui_radio_selected(sgui_widget *w)
 
 void sgui_radio_select(sgui_widget *w)
 {
-    if (w == nullptr || w->kind != SGUI_KIND_RADIO || w->par == nullptr)
-        return;
-    for (sgui_widget *s = w->par->child; s != nullptr; s = s->next) {
-        if (s->kind != SGUI_KIND_RADIO)
-            continue;
-        int want = s == w;
-        if (data_of<sgui_label_data>(s)->selected != want) {
-            data_of<sgui_label_data>(s)->selected = want;
-            sgui_invalidate(s);
-        }
-    }
+    select_among_siblings(w, SGUI_KIND_RADIO, &sgui_label_data::selected);
 }
 
 int sgui_tab_selected(sgui_widget *w)
 {
     return w != nullptr && w->kind == SGUI_KIND_TAB && data_of<tab_data>(w)->selected;
+}
+
+void sgui_tab_select(sgui_widget *w)
+{
+    select_among_siblings(w, SGUI_KIND_TAB, &tab_data::selected);
 }
 
 void sgui_scrollbar_set_target(sgui_widget *w, sgui_widget *target)
@@ -737,4 +750,30 @@ void sgui_network_set_address(sgui_widget *w, const char *address, int state, in
 int sgui_animimage_frame(sgui_widget *w)
 {
     return w != nullptr && w->kind == SGUI_KIND_ANIMIMAGE ? data_of<animimage_data>(w)->frame : -1;
+}
+
+const char *sgui_widget_describe(sgui_widget *w, char *text, size_t size)
+{
+    static constexpr const char *names[] = {"container", "label",    "icon",     "button",    "radio",
+                                            "tab",       "spinner",  "box",      "separator", "rect",
+                                            "scrollbar", "checkbox", "textedit", "animimage", "digstate",
+                                            "network"};
+    if (size > 0)
+        text[0] = 0;
+    if (w->describe != nullptr)
+        return w->describe(w, text, size);
+    switch (w->kind) {
+    case SGUI_KIND_DIGSTATE: {
+        auto *d = data_of<digstate_data>(w);
+        snprintf(text, size, "%s %s", d->first.c_str(), d->second.c_str());
+        break;
+    }
+    case SGUI_KIND_ANIMIMAGE:
+        snprintf(text, size, "%d", sgui_animimage_frame(w));
+        break;
+    default:
+        snprintf(text, size, "%s", sgui_get_text(w));
+        break;
+    }
+    return w->kind >= 0 && (size_t)w->kind < std::size(names) ? names[w->kind] : "widget";
 }

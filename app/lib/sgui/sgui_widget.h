@@ -76,6 +76,8 @@ void sgui_set_enabled(sgui_widget *w, int enabled);
 int sgui_radio_selected(sgui_widget *w);
 void sgui_radio_select(sgui_widget *w);
 int sgui_tab_selected(sgui_widget *w);
+// Selects a tab and clears the selection of the other tabs of its bar.
+void sgui_tab_select(sgui_widget *w);
 void sgui_scrollbar_set_target(sgui_widget *w, sgui_widget *target);
 void sgui_checkbox_set_ticked(sgui_widget *w, int ticked);
 int sgui_checkbox_get_ticked(sgui_widget *w);
@@ -83,3 +85,8 @@ void sgui_digstate_set_texts(sgui_widget *w, const char *first, const char *seco
 void sgui_network_set_address(sgui_widget *w, const char *address, int state, int state2);
 // The frame an animated image shows (0..11).
 int sgui_animimage_frame(sgui_widget *w);
+
+// The name of w's kind ("label", "spinner", ...; a screen's own kind gives
+// its describe callback's) with what it shows in text: its text, value or
+// state. For screen.txt.
+const char *sgui_widget_describe(sgui_widget *w, char *text, size_t size);
