@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_root.h"
 #include "command.h"
 #include "dsp/dsp_lowlevel.h"
 #include "cycle_starts.h"
@@ -55,15 +56,8 @@ std::vector<int64_t> time_saves(int n)
 int main(int argc, char **argv)
 {
     int seconds = argc > 1 ? atoi(argv[1]) : 60;
-    char dir[] = "/tmp/mirel-jitter-XXXXXX";
-    if (mkdtemp(dir) == nullptr)
-        return 1;
-    std::string cmd = std::string(MIREL_SOURCE_DIR) + "/tools/sim-root " + dir + " >/dev/null";
-    if (system(cmd.c_str()) != 0)
-        return 1;
-    setenv("MIREL_ROOT", dir, 1);
-    platform_init();
-    if (!freopen((std::string(dir) + "/tmp/server.err").c_str(), "w", stderr))
+    std::string dir = bench_sim_root();
+    if (!freopen((dir + "/tmp/server.err").c_str(), "w", stderr))
         return 1;
     std::string current = platform_path(SYS_FILE_CURRENT);
 
@@ -128,8 +122,7 @@ int main(int argc, char **argv)
     printf("start to start: min %.3f ms, max %.3f ms\n", percentile(period, 0.0), percentile(period, 1.0));
     printf("cycles right after an autosave: lateness max %.3f ms\n", percentile(late_after_save, 1.0));
 
-    printf("one save of the state file (%s): median %.2f ms, p90 %.2f ms, max %.2f ms\n", dir,
+    printf("one save of the state file (%s): median %.2f ms, p90 %.2f ms, max %.2f ms\n", dir.c_str(),
            percentile(saves, 0.5), percentile(saves, 0.9), percentile(saves, 1.0));
-    cmd = std::string("rm -rf ") + dir;
-    return system(cmd.c_str()) == 0 ? 0 : 1;
+    return 0;  // the root goes at exit
 }
