@@ -19,42 +19,17 @@
 #include <thread>
 #include <vector>
 
+#include "bench_root.h"
 #include "command.h"
 #include "dsp/dsp_lowlevel.h"
+#include "cycle_starts.h"
 #include "dsp/rt_thread.h"
 #include "platform.h"
 #include "system.h"
 
 namespace {
 
-struct cycle_start {
-    int64_t deadline, start;
-};
-
-std::vector<cycle_start> starts;
-std::atomic<size_t> start_count{0};
-
-void observe(int64_t deadline, int64_t start)
-{
-    size_t i = start_count.load(std::memory_order_relaxed);
-    if (i < starts.size()) {
-        starts[i] = {deadline, start};
-        start_count.store(i + 1, std::memory_order_release);
-    }
-}
-
-double ms(int64_t ns)
-{
-    return (double)ns / 1e6;
-}
-
-double percentile(std::vector<int64_t> v, double p)
-{
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    return ms(v[std::min(v.size() - 1, (size_t)((double)v.size() * p))]);
-}
+using namespace cycle_starts;
 
 ino_t current_inode(const std::string &path)
 {
@@ -63,7 +38,7 @@ ino_t current_inode(const std::string &path)
 }
 
 // Durations of saves made one after the other (before the real-time thread
-// runs: only it saves).
+// runs, so no autosave comes in between).
 std::vector<int64_t> time_saves(int n)
 {
     std::vector<int64_t> d;
@@ -81,15 +56,8 @@ std::vector<int64_t> time_saves(int n)
 int main(int argc, char **argv)
 {
     int seconds = argc > 1 ? atoi(argv[1]) : 60;
-    char dir[] = "/tmp/mirel-jitter-XXXXXX";
-    if (mkdtemp(dir) == nullptr)
-        return 1;
-    std::string cmd = std::string(MIREL_SOURCE_DIR) + "/tools/sim-root " + dir + " >/dev/null";
-    if (system(cmd.c_str()) != 0)
-        return 1;
-    setenv("MIREL_ROOT", dir, 1);
-    platform_init();
-    if (!freopen((std::string(dir) + "/tmp/server.err").c_str(), "w", stderr))
+    std::string dir = bench_sim_root();
+    if (!freopen((dir + "/tmp/server.err").c_str(), "w", stderr))
         return 1;
     std::string current = platform_path(SYS_FILE_CURRENT);
 
@@ -128,11 +96,11 @@ int main(int argc, char **argv)
         ino_t now = current_inode(current);
         if (now != inode) {
             inode = now;
-            saved_in.push_back(start_count.load(std::memory_order_acquire));
+            saved_in.push_back(count.load(std::memory_order_acquire));
         }
     }
     rt_set_cycle_observer(nullptr);
-    size_t n = start_count.load(std::memory_order_acquire);
+    size_t n = count.load(std::memory_order_acquire);
 
     std::vector<int64_t> late, late_after_save, period;
     for (size_t i = 0; i < n; i++) {
@@ -140,8 +108,8 @@ int main(int argc, char **argv)
         if (i > 0)
             period.push_back(starts[i].start - starts[i - 1].start);
     }
-    // The save runs in the cycle before the one that noticed it: the cycle
-    // after the save is the one it could have made late.
+    // The saver thread writes while cycles go on: the cycles around the
+    // moment the new file appeared are the ones a save could have made late.
     for (size_t c : saved_in)
         if (c < n)
             late_after_save.push_back(starts[c].start - starts[c].deadline);
@@ -154,8 +122,7 @@ int main(int argc, char **argv)
     printf("start to start: min %.3f ms, max %.3f ms\n", percentile(period, 0.0), percentile(period, 1.0));
     printf("cycles right after an autosave: lateness max %.3f ms\n", percentile(late_after_save, 1.0));
 
-    printf("one save of the state file (%s): median %.2f ms, p90 %.2f ms, max %.2f ms\n", dir,
+    printf("one save of the state file (%s): median %.2f ms, p90 %.2f ms, max %.2f ms\n", dir.c_str(),
            percentile(saves, 0.5), percentile(saves, 0.9), percentile(saves, 1.0));
-    cmd = std::string("rm -rf ") + dir;
-    return system(cmd.c_str()) == 0 ? 0 : 1;
+    return 0;  // the root goes at exit
 }

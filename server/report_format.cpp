@@ -1,8 +1,6 @@
 #include "report_format.h"
 
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "common/db_text.h"
@@ -22,16 +20,16 @@ int text_len(const char (&field)[N])
     return (int)strnlen(field, N - 1);
 }
 
-void append_bytes(report_writer *w, const char *s, size_t n)
+template <size_t N>
+report_text text_of(const char (&field)[N])
 {
-    if (w->len + 1 >= w->size)
-        return;
-    size_t room = w->size - 1 - w->len;
-    if (n > room)
-        n = room;
-    memcpy(w->buf + w->len, s, n);
-    w->len += n;
-    w->buf[w->len] = 0;
+    return {field, (size_t)text_len(field)};
+}
+
+// A NUL-terminated text (not a record field: those go through the template).
+report_text text_of_string(const char *s)
+{
+    return {s, strlen(s)};
 }
 
 bool bus_ok(int b)
@@ -47,17 +45,17 @@ bool out_ok(int o)
 // The shapes most lines share: id, connection, index, one value.
 void line_int(report_writer *w, int id, int c, int index, int v)
 {
-    report_format_append(w, "%d,%d,%d,%d\n", id, c, index, v);
+    report_line(w, id, c, index, v);
 }
 
 void line_gain(report_writer *w, int id, int c, int index, float v)
 {
-    report_format_append(w, "%d,%d,%d,%2.1f\n", id, c, index, v);
+    report_line(w, id, c, index, report_f21(v));
 }
 
 void line_delay(report_writer *w, int id, int c, int index, double v)
 {
-    report_format_append(w, "%d,%d,%d,%1.2f\n", id, c, index, v);
+    report_line(w, id, c, index, report_f12(v));
 }
 
 void line_curve(report_writer *w, int id, int c, int index, const float curve[CURVE_POINTS])
@@ -67,26 +65,26 @@ void line_curve(report_writer *w, int id, int c, int index, const float curve[CU
     size_t n = 0;
     for (int i = 0; i < CURVE_POINTS; i++) {
         text[n++] = ',';
-        n += report_format_curve_value(text + n, curve[i]);
+        n += report_number_tenths(text + n, curve[i]);
     }
     text[n++] = '\n';
-    report_format_append(w, "%d,%d,%d", id, c, index);
-    append_bytes(w, text, n);
+    report_fields(w, id, c, index);
+    report_writer_bytes(w, text, n);
 }
 
 void line_peq(report_writer *w, int id, int c, int index, int band, const sys_peq &p)
 {
-    report_format_append(w, "%d,%d,%d,%d,%2.0f,%2.1f,%2.1f,%d\n", id, c, index, band, p.freq, p.q, p.gain, p.bypass);
+    report_line(w, id, c, index, band, report_f20(p.freq), report_f21(p.q), report_f21(p.gain), p.bypass);
 }
 
 void line_shelf(report_writer *w, int id, int c, int index, int shelf, const sys_shelf &s)
 {
-    report_format_append(w, "%d,%d,%d,%d,%2.0f,%2.1f,%d\n", id, c, index, shelf, s.freq, s.gain, s.bypass);
+    report_line(w, id, c, index, shelf, report_f20(s.freq), report_f21(s.gain), s.bypass);
 }
 
 void line_hpf(report_writer *w, int id, int c, int index, const sys_highpass &h)
 {
-    report_format_append(w, "%d,%d,%d,%2.0f,%d,%d\n", id, c, index, h.freq, h.kind, h.bypass);
+    report_line(w, id, c, index, report_f20(h.freq), h.kind, h.bypass);
 }
 
 // The rest of a line: text percent-encoded into the space left, then the line end.
@@ -94,13 +92,13 @@ void append_encoded_end(report_writer *w, const char *text)
 {
     if (w->len + 1 < w->size)
         w->len += db_text_encode(w->buf + w->len, w->size - w->len - 1, text);
-    append_bytes(w, "\n", 1);
+    report_writer_bytes(w, "\n", 1);
 }
 
 template <size_t N>
 void line_text(report_writer *w, int id, int c, int index, const char (&field)[N])
 {
-    report_format_append(w, "%d,%d,%d,%.*s\n", id, c, index, text_len(field), field);
+    report_line(w, id, c, index, text_of(field));
 }
 
 const sys_bus &bus(int b)
@@ -120,65 +118,11 @@ int group_of(int o)
 
 }  // namespace
 
-void report_writer_init(report_writer *w, char *buf, size_t size)
-{
-    w->buf = buf;
-    w->size = size;
-    w->len = 0;
-    if (size > 0)
-        buf[0] = 0;
-}
-
-void report_format_append(report_writer *w, const char *fmt, ...)
-{
-    if (w->len + 1 >= w->size)
-        return;
-    size_t room = w->size - w->len;
-    va_list ap;
-    va_start(ap, fmt);
-    int n = vsnprintf(w->buf + w->len, room, fmt, ap);
-    va_end(ap);
-    if (n < 0) {
-        w->buf[w->len] = 0;
-        return;
-    }
-    w->len += (size_t)n < room ? (size_t)n : room - 1;
-}
-
 size_t report_format_curve_value(char *out, float value)
 {
-    // nearbyintf rounds ties to even in the default rounding mode. Values far
-    // outside any curve are clamped so the conversion to an integer is defined.
-    float r = nearbyintf(value * 10.0f);
-    long n;
-    if (std::isnan(r))
-        n = 0;
-    else if (r > 999999999.0f)
-        n = 999999999;
-    else if (r < -999999999.0f)
-        n = -999999999;
-    else
-        n = (long)r;
-
-    char digits[16];
-    int k = 0;
-    unsigned long m = n < 0 ? (unsigned long)-n : (unsigned long)n;
-    do {
-        digits[k++] = (char)('0' + m % 10);
-        m /= 10;
-    } while (m > 0);
-    if (k == 1)
-        digits[k++] = '0';  // at least one digit before the point
-
-    size_t len = 0;
-    if (n < 0)
-        out[len++] = '-';
-    while (k > 1)
-        out[len++] = digits[--k];
-    out[len++] = '.';
-    out[len++] = digits[0];
-    out[len] = 0;
-    return len;
+    size_t n = report_number_tenths(out, value);
+    out[n] = 0;
+    return n;
 }
 
 double report_format_delay_in_unit(float delay_m, float delay_ms)
@@ -264,7 +208,7 @@ void report_format_bus_group_net(report_writer *w, int c, int b)
 void report_format_bus_geq(report_writer *w, int c, int b, int band)
 {
     if (bus_ok(b) && (unsigned)band < SYS_GEQ_BANDS)
-        report_format_append(w, "%d,%d,%d,%d,%2.1f\n", 12, c, b, band, bus(b).geq[band]);
+        report_line(w, 12, c, b, band, report_f21(bus(b).geq[band]));
 }
 
 void report_format_bus_curve(report_writer *w, int c, int b, const float curve[CURVE_POINTS])
@@ -330,7 +274,7 @@ void report_format_bus_peak_release(report_writer *w, int c, int b)
 void report_format_bus_geq_masks(report_writer *w, int c, int b, uint32_t plus, uint32_t minus)
 {
     if (bus_ok(b))
-        report_format_append(w, "%d,%d,%d,%u,%u\n", 124, c, b, plus, minus);
+        report_line(w, 124, c, b, plus, minus);
 }
 
 // ---- output groups ----
@@ -346,10 +290,9 @@ int report_format_first_out(int g)
 void report_format_group_map(report_writer *w, int c)
 {
     const sys_output *o = my_sys->out;
-    report_format_append(w, "%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d\n", 32, c, o[0].group_lsp,
-                         o[1].group_lsp, o[2].group_lsp, o[3].group_lsp, o[4].group_lsp, o[5].group_lsp,
-                         o[6].group_lsp, o[7].group_lsp, o[0].id_lsp, o[1].id_lsp, o[2].id_lsp, o[3].id_lsp,
-                         o[4].id_lsp, o[5].id_lsp, o[6].id_lsp, o[7].id_lsp);
+    report_line(w, 32, c, o[0].group_lsp, o[1].group_lsp, o[2].group_lsp, o[3].group_lsp, o[4].group_lsp,
+                o[5].group_lsp, o[6].group_lsp, o[7].group_lsp, o[0].id_lsp, o[1].id_lsp, o[2].id_lsp, o[3].id_lsp,
+                o[4].id_lsp, o[5].id_lsp, o[6].id_lsp, o[7].id_lsp);
 }
 
 void report_format_out_way_map(report_writer *w, int c, int o)
@@ -359,13 +302,14 @@ void report_format_out_way_map(report_writer *w, int c, int o)
     int g = group_of(o);
     int first = report_format_first_out(g);
     int ways = out(first).lsp.ways;
-    report_format_append(w, "%d,%d,%d", 33, c, g);
+    report_fields(w, 33, c, g);
     // The group's ways sit on consecutive outputs from its first one.
     for (int j = 0; j < SYS_OUTPUTS; j++) {
         bool in_group = j >= first && j - first < ways && out(j).group_lsp == g;
-        report_format_append(w, ",%d", in_group ? out(j).way.way_index : -1);
+        report_writer_bytes(w, ",", 1);
+        report_put(w, in_group ? out(j).way.way_index : -1);
     }
-    append_bytes(w, "\n", 1);
+    report_writer_bytes(w, "\n", 1);
 }
 
 void report_format_out_lsp_name(report_writer *w, int c, int o)
@@ -462,72 +406,72 @@ void report_format_out_delay_applied(report_writer *w, int o, float ms)
 
 void report_format_service_mode(report_writer *w, int c)
 {
-    report_format_append(w, "%d,%d,%d\n", 20, c, my_sys->service_mode);
+    report_line(w, 20, c, my_sys->service_mode);
 }
 
 void report_format_network(report_writer *w, int c, uint32_t iface_address, bool ap_running)
 {
     const sys_file *s = my_sys;
     int flags = ap_running ? (s->net_flags | 0x100) : s->net_flags;
-    report_format_append(w, "%d,%d,%u,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d\n", 21, c, iface_address, flags, s->ip[0],
-                         s->ip[1], s->ip[2], s->ip[3], s->netmask_bits, s->gateway[0], s->gateway[1], s->gateway[2],
-                         s->gateway[3]);
+    report_line(w, 21, c, iface_address, flags, s->ip[0], s->ip[1], s->ip[2], s->ip[3], s->netmask_bits,
+                s->gateway[0], s->gateway[1], s->gateway[2], s->gateway[3]);
 }
 
 void report_format_device_name(report_writer *w, int c)
 {
-    report_format_append(w, "%d,%d,%.*s\n", 22, c, text_len(my_sys->device_name), my_sys->device_name);
+    report_line(w, 22, c, text_of(my_sys->device_name));
 }
 
 void report_format_delay_settings(report_writer *w, int c)
 {
     int unit = my_sys->delay_unit;
-    report_format_append(w, "%d,%d,%d,%1.2f,%1.2f,%1.2f\n", 23, c, unit, my_sys->temperature,
-                         system_delay_limit_in_unit(SYSTEM_OUT_DELAY_MAX_MS, unit),
-                         system_delay_limit_in_unit(SYSTEM_BUS_DELAY_MAX_MS, unit));
+    report_line(w, 23, c, unit, report_f12(my_sys->temperature),
+                report_f12(system_delay_limit_in_unit(SYSTEM_OUT_DELAY_MAX_MS, unit)),
+                report_f12(system_delay_limit_in_unit(SYSTEM_BUS_DELAY_MAX_MS, unit)));
 }
 
 void report_format_amplifier(report_writer *w, int c, int o)
 {
     if (out_ok(o))
-        report_format_append(w, "%d,%d,%d,%d,%d\n", 24, c, o, my_sys->amp[o].gain, my_sys->amp[o].peak_voltage);
+        report_line(w, 24, c, o, my_sys->amp[o].gain, my_sys->amp[o].peak_voltage);
 }
 
 void report_format_user_message(report_writer *w, int c, int level, const char *text)
 {
-    report_format_append(w, "%d,%d,%d,", 25, c, level);
+    report_fields(w, 25, c, level);
+    report_writer_bytes(w, ",", 1);
     append_encoded_end(w, text);
 }
 
 void report_format_firmware(report_writer *w, int c, int result)
 {
-    report_format_append(w, "%d,%d,%d\n", 26, c, result);
+    report_line(w, 26, c, result);
 }
 
 void report_format_key_lock(report_writer *w, int c)
 {
-    report_format_append(w, "%d,%d,%d\n", 27, c, my_sys->key_lock);
+    report_line(w, 27, c, my_sys->key_lock);
 }
 
 void report_format_system_flags(report_writer *w, int c)
 {
-    report_format_append(w, "%d,%d,%d\n", 62, c, my_sys->system_flags);
+    report_line(w, 62, c, my_sys->system_flags);
 }
 
 void report_format_digital_mode(report_writer *w, int c)
 {
-    report_format_append(w, "%d,%d,%d\n", 63, c, my_sys->digital_mode);
+    report_line(w, 63, c, my_sys->digital_mode);
 }
 
 void report_format_lsp_new(report_writer *w, int c, int id)
 {
-    report_format_append(w, "%d,%d,%d\n", 70, c, id);
+    report_line(w, 70, c, id);
 }
 
 void report_format_lsp_sections(report_writer *w, int c, int id, const cfglsp *cfg)
 {
     int ways = cfg != nullptr ? lspconfig_channels(cfg) : 0;
-    report_format_append(w, "%d,%d,%d,%d,%d", 69, c, id, ways, cfg != nullptr ? SYS_WAY_SECTIONS : 0);
+    report_fields(w, 69, c, id, ways, cfg != nullptr ? SYS_WAY_SECTIONS : 0);
     for (int i = 0; i < ways; i++) {
         const lspconfig_way *way = lspconfig_get_way(cfg, i, 0);
         if (way == nullptr)
@@ -539,23 +483,24 @@ void report_format_lsp_sections(report_writer *w, int c, int id, const cfglsp *c
         for (const filter_record &r : wr.sections)
             report_format_append(w, ",%.9e,%.9e,%.9e,%.9e,%.9e", r.a1, r.a2, r.b0, r.b1, r.b2);
     }
-    append_bytes(w, "\n", 1);
+    report_writer_bytes(w, "\n", 1);
 }
 
 void report_format_lsp_warnings(report_writer *w, int c, int id, const char *text)
 {
-    report_format_append(w, "%d,%d,%d,", 116, c, id);
+    report_fields(w, 116, c, id);
+    report_writer_bytes(w, ",", 1);
     append_encoded_end(w, text != nullptr ? text : "");
 }
 
 void report_format_wlan_passphrase(report_writer *w, int c, const char *passphrase)
 {
-    report_format_append(w, "%d,%d,%s\n", 112, c, passphrase);
+    report_line(w, 112, c, text_of_string(passphrase));
 }
 
 void report_format_alarm(report_writer *w, bool active)
 {
-    report_format_append(w, active ? "%d,%d,ALARM\n" : "%d,%d,\n", 123, 0);
+    report_line(w, 123, 0, text_of_string(active ? "ALARM" : ""));
 }
 
 void report_format_version_lines(report_writer *w, int c, const uint8_t mac[6], const char *system_encoded)
@@ -564,10 +509,13 @@ void report_format_version_lines(report_writer *w, int c, const uint8_t mac[6], 
     unsigned mac_low = (unsigned)mac[2] << 24 | (unsigned)mac[3] << 16 | (unsigned)mac[4] << 8 | mac[5];
     // Room for the numbers and the longest encoded system text (127 x 6 bytes).
     char text[64 + REPORT_SYSTEM_TEXT_MAX * DB_TEXT_MAX_ESCAPE];
-    snprintf(text, sizeof text, "%d,%d,%d,%d,%d,%x,%x,%x,%s", c, 2, 2, 0, 0, 13664, mac_high, mac_low,
-             system_encoded);
-    report_format_append(w, "%d,%s\n", 1036, text);
-    report_format_append(w, "%d,%s\n", 122, text);
+    report_writer t;
+    report_writer_init(&t, text, sizeof text);
+    report_fields(&t, c, 2, 2, 0, 0, report_hex{13664}, report_hex{mac_high}, report_hex{mac_low},
+                  text_of_string(system_encoded));
+    report_text line{text, t.len};
+    report_line(w, 1036, line);
+    report_line(w, 122, line);
 }
 
 // ---- project ----
@@ -575,28 +523,27 @@ void report_format_version_lines(report_writer *w, int c, const uint8_t mac[6], 
 void report_format_project(report_writer *w, int c, int stored_lock)
 {
     const sys_file *s = my_sys;
-    report_format_append(w, "%d,%d,%d,%d,%d,%d,%.*s\n", 100, c, s->project_id, s->project_lock, stored_lock,
-                         s->modified, text_len(s->project_label), s->project_label);
+    report_line(w, 100, c, s->project_id, s->project_lock, stored_lock, s->modified, text_of(s->project_label));
 }
 
 void report_format_project_desc(report_writer *w, int c, int id, const char *desc)
 {
-    report_format_append(w, "%d,%d,%d,%s\n", 119, c, id, desc);
+    report_line(w, 119, c, id, text_of_string(desc));
 }
 
 void report_format_project_list_changed(report_writer *w)
 {
-    report_format_append(w, "%d,%d\n", 105, 0);
+    report_line(w, 105, 0);
 }
 
 void report_format_usb_export(report_writer *w, int result)
 {
-    report_format_append(w, "%d,%d,%d\n", 107, 0, result);
+    report_line(w, 107, 0, result);
 }
 
 void report_format_usb_import(report_writer *w, int result)
 {
-    report_format_append(w, "%d,%d,%d\n", 108, 0, result);
+    report_line(w, 108, 0, result);
 }
 
 // ---- blocks ----

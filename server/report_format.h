@@ -4,27 +4,16 @@
 //
 // Line formatters read the live record (my_sys); the values the record does
 // not hold (applied delays, curves, interface address, passphrase) are
-// arguments. The blocks fetch those from report_source.
+// arguments. The blocks fetch those from report_source. No line goes
+// through printf (report_writer's fields).
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "dsp/curves.h"
+#include "report_writer.h"
 
 struct cfglsp;
-
-// A text buffer being filled: buf holds len bytes plus a terminating NUL.
-struct report_writer {
-    char *buf;
-    size_t size;
-    size_t len;
-};
-
-// Starts an empty text in buf (size > 0).
-void report_writer_init(report_writer *w, char *buf, size_t size);
-
-// printf into the space left; output that does not fit is cut.
-void report_format_append(report_writer *w, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
 // A curve value with one decimal: value times 10 rounded ties to even, no
 // sign on zero ("0.0", "-0.5", "12.3"). Writes at most 16 bytes plus NUL

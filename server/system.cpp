@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -422,17 +423,30 @@ void system_load_state()
     close(fd);
 }
 
-void system_state_image(uint8_t *file)
+void system_state_snapshot(uint8_t *file)
 {
     put_u32(file, SYS_FILE_MAGIC);
     put_u32(file + 4, SYS_FILE_VERSION);
     memcpy(file + SYS_FILE_RECORD_OFFSET, my_sys, sizeof(sys_file));
     memset(file + SYS_FILE_RECORD_OFFSET + sizeof(sys_file), 0, SYS_FILE_CRC_OFFSET - SYS_FILE_RECORD_OFFSET - sizeof(sys_file));
+}
+
+void system_state_seal(uint8_t *file)
+{
     put_u32(file + SYS_FILE_CRC_OFFSET, crc32(file, SYS_FILE_CRC_OFFSET));
+}
+
+void system_state_image(uint8_t *file)
+{
+    system_state_snapshot(file);
+    system_state_seal(file);
 }
 
 int system_save_file(const uint8_t *file, size_t len)
 {
+    // One save at a time, whichever thread asks: they share the file names.
+    static std::mutex save_lock;
+    std::lock_guard<std::mutex> hold(save_lock);
     // A power cut at any point leaves the newest or the previous generation
     // loadable: the new one is complete on disk before any name changes, and
     // the backup is only ever replaced by a valid generation.

@@ -235,6 +235,10 @@ void system_save_state();
 // The state file image of the live record: header, record, CRC
 // (SYS_FILE_BYTES at file). Caller holds the command lock.
 void system_state_image(uint8_t *file);
+// The image in two steps: the copy of the record (under the command lock)
+// and the CRC (whenever, by whoever writes the file).
+void system_state_snapshot(uint8_t *file);
+void system_state_seal(uint8_t *file);
 
 // Saves a file image as the new current generation so that no power cut can
 // lose the settings: the image goes to a temporary file in the same folder,
@@ -242,7 +246,8 @@ void system_state_image(uint8_t *file);
 // valid generation; the temporary file is renamed to the current one and
 // the folder synced. Mode 0644. Every failed step is reported; returns 0,
 // or -1 when the new generation could not be installed (the files on disk
-// then still hold the previous ones). Needs no lock: it reads only file.
+// then still hold the previous ones). Needs no lock: it reads only file,
+// and saves of several threads take their turns.
 int system_save_file(const uint8_t *file, size_t len);
 
 // Reads the eth0 MAC address through the shell; 0 on success, -1 otherwise.

@@ -114,18 +114,26 @@ void curve_begin(float curve[CURVE_POINTS])
 }
 
 // |H|^2 = (N0 - N1*phi + N2*phi^2) / (D0 - D1*phi + D2*phi^2), phi = sin^2(w/2)
+void curve_section_magnitude(const float response[6], float row[CURVE_POINTS])
+{
+    const float *r = response;
+    const float n0 = r[0], n1 = r[1], n2 = r[2], d1 = r[3], d2 = r[4], d0 = r[5];
+    for (int j = 0; j < CURVE_POINTS; j++) {
+        float phi = philut[j];
+        float phi2 = philutsq[j];
+        float num = (n0 - phi * n1) + phi2 * n2;
+        float den = (d0 - phi * d1) + phi2 * d2;
+        row[j] = num / den;
+    }
+}
+
 void curve_apply(float curve[CURVE_POINTS], const filter_section *first, int count)
 {
+    float row[CURVE_POINTS];
     for (int k = 0; k < count; k++) {
-        const float *r = first[k].response;
-        const float n0 = r[0], n1 = r[1], n2 = r[2], d1 = r[3], d2 = r[4], d0 = r[5];
-        for (int j = 0; j < CURVE_POINTS; j++) {
-            float phi = philut[j];
-            float phi2 = philutsq[j];
-            float num = (n0 - phi * n1) + phi2 * n2;
-            float den = (d0 - phi * d1) + phi2 * d2;
-            curve[j] = curve[j] * (num / den);
-        }
+        curve_section_magnitude(first[k].response, row);
+        for (int j = 0; j < CURVE_POINTS; j++)
+            curve[j] = curve[j] * row[j];
     }
 }
 

@@ -26,5 +26,7 @@ int curves_init();
 // A curve: begin (all 1.0), multiply in consecutive full sections (squared
 // magnitudes), then convert to decibels.
 void curve_begin(float curve[CURVE_POINTS]);
+// The squared magnitude of one section (its response terms) at every point.
+void curve_section_magnitude(const float response[6], float row[CURVE_POINTS]);
 void curve_apply(float curve[CURVE_POINTS], const filter_section *first, int count);
 void curve_to_db(float curve[CURVE_POINTS]);

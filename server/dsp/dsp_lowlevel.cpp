@@ -13,6 +13,7 @@
 #include "log.h"
 #include "platform.h"
 #include "report.h"
+#include "system_saver.h"
 
 dsp_device *my_device = nullptr;
 volatile uint32_t *fpga_window = nullptr;
@@ -458,6 +459,7 @@ int dsp_lowlevel_init(int)
 {
     if (dsp_lowlevel_prepare() != 0)
         return -1;
+    system_saver_start();
     start_rt_thread();
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dsp/curve_cache.h"
 #include "dsp/curves.h"
 #include "dsp/filter.h"
 #include "system.h"
@@ -91,6 +92,7 @@ struct dsp_bus {
     dsp_hpf hpf;
     int32_t eq_flags;
     float curve[CURVE_POINTS];
+    curve_cache<CURVE_BUS_SECTIONS> curve_rows;  // what curve was last computed from
 };
 
 // What the FPGA holds for one output (and, for group values, its group).
@@ -110,6 +112,7 @@ struct dsp_out {
     dsp_hpf hpf;
     int32_t eq_flags;
     float curve[CURVE_POINTS];
+    curve_cache<CURVE_OUT_SECTIONS> curve_rows;  // of the group, in its first output
 };
 
 struct dsp_device {

@@ -17,6 +17,7 @@
 #include "report_source.h"
 #include "system.h"
 #include "system_lsp.h"
+#include "system_saver.h"
 
 namespace {
 
@@ -124,31 +125,33 @@ void store_hpf(dsp_hpf *m, const sys_highpass &s)
     m->bypass = s.bypass;
 }
 
-// Applies the parametric bands, shelves and high-pass of a bus or output
-// to a curve, leaving out what is bypassed.
+// The parametric bands, shelves and high-pass of a bus or output in curve
+// order from sec[n] on, nullptr for what is switched off or bypassed.
+// Returns the new count.
 template <size_t N>
-void curve_filters(float *curve, int32_t flags, const dsp_peq (&peq)[N], const dsp_shelf (&shelf)[2],
-                   const dsp_hpf &hpf)
+int curve_filters(const filter_section **sec, int n, int32_t flags, const dsp_peq (&peq)[N],
+                  const dsp_shelf (&shelf)[2], const dsp_hpf &hpf)
 {
-    if (!(flags & EQ_FLAG_PEQ))
-        for (const auto &p : peq)
-            if (!p.bypass)
-                curve_apply(curve, &p.sec, 1);
-    if (!(flags & EQ_FLAG_SHELF))
-        for (const auto &s : shelf)
-            if (!s.bypass)
-                curve_apply(curve, &s.sec, 1);
-    if (!(flags & EQ_FLAG_HIGHPASS) && !hpf.bypass)
-        curve_apply(curve, hpf.sec, 2);
+    for (const auto &p : peq)
+        sec[n++] = !(flags & EQ_FLAG_PEQ) && !p.bypass ? &p.sec : nullptr;
+    for (const auto &s : shelf)
+        sec[n++] = !(flags & EQ_FLAG_SHELF) && !s.bypass ? &s.sec : nullptr;
+    for (const auto &s : hpf.sec)
+        sec[n++] = !(flags & EQ_FLAG_HIGHPASS) && !hpf.bypass ? &s : nullptr;
+    return n;
 }
+
+static_assert(CURVE_BUS_SECTIONS == SYS_GEQ_BANDS + SYS_BUS_PEQ_BANDS + 4);
+static_assert(CURVE_OUT_SECTIONS == SYS_OUT_PEQ_BANDS + 4);
 
 void bus_curve(dsp_bus *m)
 {
-    curve_begin(m->curve);
-    if (!(m->eq_flags & EQ_FLAG_GEQ))
-        curve_apply(m->curve, m->geq, SYS_GEQ_BANDS);
-    curve_filters(m->curve, m->eq_flags, m->peq, m->shelf, m->hpf);
-    curve_to_db(m->curve);
+    const filter_section *sec[CURVE_BUS_SECTIONS];
+    int n = 0;
+    for (const auto &s : m->geq)
+        sec[n++] = !(m->eq_flags & EQ_FLAG_GEQ) ? &s : nullptr;
+    n = curve_filters(sec, n, m->eq_flags, m->peq, m->shelf, m->hpf);
+    curve_cache_update(&m->curve_rows, sec, n, m->curve);
 }
 
 void bus_write_gain(int b)
@@ -386,9 +389,9 @@ int group_outputs(int g, int outs[SYS_OUTPUTS])
 
 void out_curve(dsp_out *m)
 {
-    curve_begin(m->curve);
-    curve_filters(m->curve, m->eq_flags, m->peq, m->shelf, m->hpf);
-    curve_to_db(m->curve);
+    const filter_section *sec[CURVE_OUT_SECTIONS];
+    int n = curve_filters(sec, 0, m->eq_flags, m->peq, m->shelf, m->hpf);
+    curve_cache_update(&m->curve_rows, sec, n, m->curve);
 }
 
 // The output's gain and polarity as the FPGA applies them: group values plus
@@ -747,7 +750,9 @@ void system_information(report_writer *w)
 // Mounts the stick and lets the system script prepare the update; 0 on failure.
 int firmware_update(int key)
 {
-    system_save_state();
+    // Through the saver, so an older generation it still holds cannot land
+    // on top of this one.
+    system_saver_wait(system_saver_request(), -1);
     platform_run("%s", platform_path("/bin/sync").c_str());
     std::string usb = platform_path("/mnt/usb");
     platform_run("umount %s", usb.c_str());
@@ -817,7 +822,7 @@ void device_settings(report_writer *w)
         my_device->alarm_announce = 0;
         report_format_alarm(w, true);
         for (int o = 0; o < SYS_OUTPUTS; o++)
-            report_format_append(w, "%d,%d,%d,%d\n", 44, 0, o, 1);
+            report_line(w, 44, 0, o, 1);
     }
     bool asked = mark(63);
     if (my_device->digital_mode != my_sys->digital_mode) {

@@ -1,9 +1,11 @@
 #include "dsp/rt_thread.h"
 
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,20 +15,42 @@
 #include "dsp/dsp_update.h"
 #include "log.h"
 #include "system.h"
+#include "system_saver.h"
 
 rt_info_t *rt_info = nullptr;
-pthread_mutex_t command_lock = PTHREAD_MUTEX_INITIALIZER;
-pthread_mutex_t levels_lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_mutex_t command_lock;  // both set up before main (init_shared_locks)
+pthread_mutex_t levels_lock;
 pthread_cond_t levels_cond = PTHREAD_COND_INITIALIZER;
 std::atomic<uint32_t> rt_cycle_counter{0};
 
 namespace {
 
 pthread_t rt_tid;
+
+// The real-time thread runs before every ordinary thread. The two locks it
+// shares with them inherit its priority: a holder that the scheduler had
+// put aside runs at once until it lets go, so a cycle never waits behind
+// the machine's other work.
+constexpr int RT_PRIORITY = 10;
+
+__attribute__((constructor)) void init_shared_locks()
+{
+    pthread_mutexattr_t a;
+    pthread_mutexattr_init(&a);
+    pthread_mutexattr_setprotocol(&a, PTHREAD_PRIO_INHERIT);
+    pthread_mutex_init(&command_lock, &a);
+    pthread_mutex_init(&levels_lock, &a);
+    pthread_mutexattr_destroy(&a);
+}
 std::atomic<rt_cycle_observer> cycle_observer{nullptr};
 
 void *rt_thread(void *)
 {
+    // Programs it starts (the firmware update's) run as ordinary ones.
+    sched_param sp{};
+    sp.sched_priority = RT_PRIORITY;
+    if (sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &sp) != 0)
+        log_error("rt_thread: no real-time priority: %s\n", strerror(errno));
     rt_cycle_state st;
     rt_cycle_init(&st);
     int64_t deadline = rt_monotonic_ns();
@@ -84,6 +108,27 @@ float window_word(uint32_t block, int word)
 {
     return dsp_window_float(block + 4 * (uint32_t)word);
 }
+
+// A meter of a silent or steady signal reads the same word cycle after
+// cycle. fast_log10 depends only on the exponent and the top 12 fraction
+// bits, so the decibels are kept with those and the logarithm (six
+// floating-point library calls on the device) is taken only when they change.
+struct meter_db {
+    uint32_t key = ~0u;  // no value yet
+    float db = 0.0f;
+};
+
+float meter_to_db(meter_db &m, float scale, float x)
+{
+    uint32_t key = (std::bit_cast<uint32_t>(x) >> 11) & 0xFFFFF;
+    if (key != m.key) {
+        m.key = key;
+        m.db = scale * fast_log10(x);
+    }
+    return m.db;
+}
+
+meter_db meter_memo[16][3];
 
 }  // namespace
 
@@ -144,18 +189,18 @@ void rt_read_meters()
         uint32_t block = i < 8 ? FPGA_LEVEL_BUS + FPGA_LEVEL_STRIDE * (uint32_t)i
                                : FPGA_LEVEL_OUT + FPGA_LEVEL_STRIDE * (uint32_t)(i - 8);
         level_record &lr = rt_info->levels[i];
-        lr.l0 = 10.0f * fast_log10(window_word(block, 5));
+        meter_db *memo = meter_memo[i];
+        lr.l0 = meter_to_db(memo[0], 10.0f, window_word(block, 5));
         dsp_window_set_float(block + 4 * 5, 0.0f);
-        lr.l1 = 10.0f * fast_log10(window_word(block, 6));
+        lr.l1 = meter_to_db(memo[1], 10.0f, window_word(block, 6));
         dsp_window_set_float(block + 4 * 6, 0.0f);
-        lr.gr = 20.0f * fast_log10(window_word(block, 3) * window_word(block, 4));
+        lr.gr = meter_to_db(memo[2], 20.0f, window_word(block, 3) * window_word(block, 4));
     }
 }
 
 void rt_cycle(rt_cycle_state *st)
 {
     rt_read_meters();
-    bool save = false;
 
     if (pthread_mutex_trylock(&command_lock) == 0) {
         if (rt_info->command_stream_size == 0) {
@@ -167,19 +212,15 @@ void rt_cycle(rt_cycle_state *st)
             if (len > COMMAND_STREAM_BUF_SIZE)
                 log_error("rt_thread: rt_info->command_stream_size (%u) > COMMAND_STREAM_BUF_SIZE (%u)\n",
                           (unsigned)len, (unsigned)COMMAND_STREAM_BUF_SIZE);
-            if (st->changed && --st->autosave_countdown < 0) {
-                system_state_image(my_filesavebuf);
-                save = true;
+            // The saver thread writes the copy; the cycle never waits for the
+            // disk, nor for the saver (when it is busy, the next cycle offers).
+            if (st->changed && --st->autosave_countdown < 0 && system_saver_offer() != 0) {
                 st->changed = 0;
                 st->autosave_countdown = 120;
             }
         }
         pthread_mutex_unlock(&command_lock);
     }
-    // The disk may take its time; commands and broadcasts need not wait for it.
-    if (save)
-        system_save_file(my_filesavebuf, SYS_FILE_BYTES);
-
     pthread_mutex_lock(&levels_lock);
     char *p = rt_info->levels_stream;
     if (--st->status_countdown == 0) {

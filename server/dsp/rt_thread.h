@@ -76,10 +76,10 @@ struct rt_cycle_state {
     int enable_audio;        // set at the end of the start-up countdown
 };
 void rt_cycle_init(rt_cycle_state *st);
-// Meters, pending work (when the command lock is free), the autosave (its
-// image taken under the command lock, written after it is released), level
-// lines, start-up countdown, cycle counter. Waiting for the next deadline is
-// the caller's.
+// Meters, pending work (when the command lock is free), the autosave (the
+// record copied under the command lock and handed to the saver thread),
+// level lines, start-up countdown, cycle counter. Waiting for the next
+// deadline is the caller's.
 void rt_cycle(rt_cycle_state *st);
 void rt_read_meters();
 

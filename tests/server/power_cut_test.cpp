@@ -2,12 +2,13 @@
 // points of its autosave, again and again, and every start must find the
 // newest or the previous generation of the settings, never the defaults.
 //
-// To hit the save and not the 25 ms between saves, the test traces the
-// server's real-time thread at its system calls (ptrace): it lets the
-// thread's sleeps return at once, so the three seconds to the autosave pass
-// in a moment, and kills the process at the entry or exit of a chosen
-// system call of the save: before the new file exists, after it is written,
-// between the renames, after them.
+// To hit the save and not the 25 ms between saves, the test traces two
+// threads of the server at their system calls (ptrace): the real-time
+// thread, whose sleeps it lets return at once so the three seconds to the
+// autosave pass in a moment, and the saver thread that writes the file,
+// which it kills at the entry or exit of a chosen system call of the save:
+// before the new file exists, after it is written, between the renames,
+// after them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -37,15 +38,17 @@
 namespace {
 
 constexpr int kIterations = 40;
-// A save takes about a dozen system calls: entry and exit of each, and a
-// few beyond its end.
+// A save takes about a dozen system calls: entry and exit of each; kill
+// points beyond them cut the power right after the save.
 constexpr int kKillPoints = 32;
 // Cycles without a save after which the save is taken to have been made
 // before the thread was traced (the countdown is 121 cycles).
 constexpr int kCyclesWithoutSave = 400;
+// Cycles whose sleep is cut short: the countdown and a few more.
+constexpr int kCyclesToSave = 130;
 
-// The server's real-time thread ("rt_thread"), or -1.
-pid_t rt_thread_tid(pid_t pid)
+// The server's thread of that name ("rt_thread", "saver"), or -1.
+pid_t thread_tid(pid_t pid, const std::string &name)
 {
     std::string task = "/proc/" + std::to_string(pid) + "/task";
     DIR *d = opendir(task.c_str());
@@ -53,7 +56,7 @@ pid_t rt_thread_tid(pid_t pid)
     while (dirent *e = d ? readdir(d) : nullptr) {
         if (e->d_name[0] == '.')
             continue;
-        if (read_file(task + "/" + e->d_name + "/comm") == "rt_thread\n")
+        if (read_file(task + "/" + e->d_name + "/comm") == name + "\n")
             found = atoi(e->d_name);
     }
     if (d)
@@ -61,53 +64,52 @@ pid_t rt_thread_tid(pid_t pid)
     return found;
 }
 
-// One thread of another process, stopped at each of its system calls.
+// Threads of another process, each stopped at each of its system calls.
 class SyscallTrace {
 public:
-    SyscallTrace(pid_t pid, pid_t tid) : pid_(pid), tid_(tid) {}
+    explicit SyscallTrace(pid_t pid) : pid_(pid) {}
     ~SyscallTrace() { kill_process(); }
 
-    bool attach()
+    bool attach(pid_t tid)
     {
-        if (ptrace(PTRACE_SEIZE, tid_, 0, PTRACE_O_TRACESYSGOOD) != 0 || ptrace(PTRACE_INTERRUPT, tid_, 0, 0) != 0)
+        if (ptrace(PTRACE_SEIZE, tid, 0, PTRACE_O_TRACESYSGOOD) != 0 || ptrace(PTRACE_INTERRUPT, tid, 0, 0) != 0)
             return false;
-        attached_ = true;
+        tids_.push_back(tid);
         int st;
-        if (waitpid(tid_, &st, __WALL) != tid_ || !WIFSTOPPED(st))
+        if (waitpid(tid, &st, __WALL) != tid || !WIFSTOPPED(st))
             return false;
-        return ptrace(PTRACE_SYSCALL, tid_, 0, 0) == 0;
+        return ptrace(PTRACE_SYSCALL, tid, 0, 0) == 0;
     }
 
-    // The next system-call stop (entry or exit); other stops are passed on.
-    // False when the thread has ended.
-    bool next(__ptrace_syscall_info *info)
+    // The next system-call stop (entry or exit) of any traced thread; other
+    // stops are passed on. -1 when a thread or the process has ended.
+    pid_t next(__ptrace_syscall_info *info)
     {
         for (;;) {
             int st;
-            if (waitpid(tid_, &st, __WALL) != tid_ || !WIFSTOPPED(st)) {
-                attached_ = false;
-                return false;
-            }
+            pid_t tid = waitpid(-1, &st, __WALL);
+            if (tid < 0 || !WIFSTOPPED(st))
+                return -1;
             if (WSTOPSIG(st) == (SIGTRAP | 0x80))
-                return ptrace(PTRACE_GET_SYSCALL_INFO, tid_, sizeof *info, info) > 0;
+                return ptrace(PTRACE_GET_SYSCALL_INFO, tid, sizeof *info, info) > 0 ? tid : -1;
             // A signal for the thread goes on to it; other stops need nothing.
             int sig = (st >> 16) == 0 ? WSTOPSIG(st) : 0;
-            ptrace(PTRACE_SYSCALL, tid_, 0, sig);
+            ptrace(PTRACE_SYSCALL, tid, 0, sig);
         }
     }
 
-    void resume() { ptrace(PTRACE_SYSCALL, tid_, 0, 0); }
+    void resume(pid_t tid) { ptrace(PTRACE_SYSCALL, tid, 0, 0); }
 
     // At a system-call entry: the call is not made and returns -ENOSYS.
-    void skip_call()
+    void skip_call(pid_t tid)
     {
         user_regs_struct regs;
-        ptrace(PTRACE_GETREGS, tid_, 0, &regs);
+        ptrace(PTRACE_GETREGS, tid, 0, &regs);
         regs.orig_rax = (unsigned long long)-1;
-        ptrace(PTRACE_SETREGS, tid_, 0, &regs);
+        ptrace(PTRACE_SETREGS, tid, 0, &regs);
     }
 
-    // A NUL-terminated path in the thread's memory.
+    // A NUL-terminated path in the process's memory.
     std::string path_at(uint64_t addr) const
     {
         char buf[512] = {};
@@ -117,21 +119,23 @@ public:
         return buf;
     }
 
-    // The power cut: the whole process ends where the thread stands.
+    // The power cut: the whole process ends where its threads stand.
     void kill_process()
     {
-        if (!attached_)
+        if (tids_.empty())
             return;
         kill(pid_, SIGKILL);
-        int st;
-        while (waitpid(tid_, &st, __WALL) == tid_ && !WIFEXITED(st) && !WIFSIGNALED(st)) {
+        for (pid_t tid : tids_) {
+            int st;
+            while (waitpid(tid, &st, __WALL) == tid && !WIFEXITED(st) && !WIFSIGNALED(st)) {
+            }
         }
-        attached_ = false;
+        tids_.clear();
     }
 
 private:
-    pid_t pid_, tid_;
-    bool attached_ = false;
+    pid_t pid_;
+    std::vector<pid_t> tids_;
 };
 
 bool ends_with(const std::string &s, const std::string &tail)
@@ -167,22 +171,36 @@ struct save_outcome {
     bool installed = false;  // the new file had taken the current file's name
 };
 
-// Traces the real-time thread until the save has gone kill_point stops
-// past its start (or, when no save comes, until it is clear that it was made
-// before), then cuts the power.
-save_outcome cut_power_during_save(pid_t pid, pid_t tid, int kill_point)
+// Traces the real-time thread (its sleeps cut short) and the saver thread
+// until the save has gone kill_point stops past its start (or, when no save
+// comes, until it is clear that it was made before), then cuts the power.
+save_outcome cut_power_during_save(pid_t pid, pid_t rt, pid_t saver, int kill_point)
 {
     save_outcome out;
-    SyscallTrace trace(pid, tid);
-    if (!trace.attach()) {
-        ADD_FAILURE() << "cannot trace the real-time thread: " << strerror(errno);
+    SyscallTrace trace(pid);
+    if (!trace.attach(saver) || !trace.attach(rt)) {
+        ADD_FAILURE() << "cannot trace the server's threads: " << strerror(errno);
         return out;
     }
     int stops_in_save = 0, sleeps = 0;
     bool renaming = false;  // inside the rename that installs the new file
     __ptrace_syscall_info info;
-    while (trace.next(&info)) {
+    for (pid_t tid; (tid = trace.next(&info)) > 0;) {
         bool entry = info.op == PTRACE_SYSCALL_INFO_ENTRY;
+        if (tid == rt) {
+            if (entry && info.entry.nr == SYS_clock_nanosleep) {
+                // Cycles at once until the autosave is due, then at their
+                // pace, so the saver thread (an ordinary one) gets its turn.
+                if (++sleeps <= kCyclesToSave)
+                    trace.skip_call(rt);
+                if (!out.seen && sleeps > kCyclesWithoutSave) {
+                    out.installed = true;  // saved before the trace began
+                    break;
+                }
+            }
+            trace.resume(rt);
+            continue;
+        }
         if (entry && info.entry.nr == SYS_openat && !out.seen &&
             ends_with(trace.path_at(info.entry.args[1]), SYS_FILE_TEMP)) {
             out.seen = true;
@@ -196,16 +214,13 @@ save_outcome cut_power_during_save(pid_t pid, pid_t tid, int kill_point)
             out.installed = out.installed || info.exit.rval == 0;
             renaming = false;
         }
+        // Back to waiting for the next image: the save is over, and the cut
+        // comes just after it.
+        if (out.seen && entry && info.entry.nr == SYS_futex)
+            break;
         if (out.seen && stops_in_save++ == kill_point)
             break;
-        if (entry && info.entry.nr == SYS_clock_nanosleep) {
-            trace.skip_call();  // the next cycle at once
-            if (!out.seen && ++sleeps > kCyclesWithoutSave) {
-                out.installed = true;  // saved before the trace began
-                break;
-            }
-        }
-        trace.resume();
+        trace.resume(tid);
     }
     trace.kill_process();
     return out;
@@ -257,9 +272,11 @@ TEST(PowerCut, KillsDuringSavesNeverCostTheSettings)
         ASSERT_TRUE(client.expect(change + "\n"));
         close(client.fd);
         client.fd = -1;
-        pid_t tid = -1;
-        ASSERT_TRUE(wait_until([&] { return (tid = rt_thread_tid(server.pid())) > 0; }));
-        save_outcome cut = cut_power_during_save(server.pid(), tid, points[i]);
+        pid_t rt = -1, saver = -1;
+        ASSERT_TRUE(wait_until([&] {
+            return (rt = thread_tid(server.pid(), "rt_thread")) > 0 && (saver = thread_tid(server.pid(), "saver")) > 0;
+        }));
+        save_outcome cut = cut_power_during_save(server.pid(), rt, saver, points[i]);
         server.stop(SIGKILL);
         newest = next;
         previous = loaded;

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <dirent.h>
+#include <map>
+#include <sched.h>
+#include <sstream>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -57,4 +61,58 @@ TEST(ServerStartup, WithoutFpgaTheServerRunsOnOrdinaryMemory)
     EXPECT_EQ(server.err().find("can't send conn_id"), std::string::npos) << server.err();
     close(fd);
     EXPECT_TRUE(server.running());
+}
+
+namespace {
+
+// Scheduling policy (field 41 of /proc/PID/task/TID/stat) of each named
+// thread of a process.
+std::map<std::string, int> thread_policies(pid_t pid)
+{
+    std::map<std::string, int> policies;
+    std::string task = "/proc/" + std::to_string(pid) + "/task";
+    DIR *d = opendir(task.c_str());
+    while (dirent *e = d ? readdir(d) : nullptr) {
+        if (e->d_name[0] == '.')
+            continue;
+        std::string dir = task + "/" + e->d_name;
+        std::string name = read_file(dir + "/comm"), stat = read_file(dir + "/stat");
+        if (name.empty() || stat.rfind(')') == std::string::npos)
+            continue;
+        name.pop_back();
+        // Fields after the name: state is field 3, the policy field 41.
+        std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        for (int i = 3; i <= 41 && rest >> field; i++) {
+        }
+        policies[name] = atoi(field.c_str());
+    }
+    if (d)
+        closedir(d);
+    return policies;
+}
+
+}  // namespace
+
+// The real-time thread runs before the machine's ordinary work (so a busy
+// machine does not delay its cycles); the saver and the client links are
+// ordinary threads. Needs the right to raise priorities (root).
+TEST(ServerStartup, OnlyTheRealTimeThreadRunsAtRealTimePriority)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    SimRoot root;
+    ServerProcess server;
+    server.start(root.dir(), free_port());
+    std::map<std::string, int> p;
+    ASSERT_TRUE(wait_until([&] {
+        p = thread_policies(server.pid());
+        return p.count("rt_thread") && p.count("saver") && p.count("stream") && p.count("serial");
+    }));
+    EXPECT_TRUE(wait_until([&] { return thread_policies(server.pid())["rt_thread"] == SCHED_FIFO; }));
+    p = thread_policies(server.pid());
+    EXPECT_EQ(p["saver"], SCHED_OTHER);
+    EXPECT_EQ(p["stream"], SCHED_OTHER);
+    EXPECT_EQ(p["serial"], SCHED_OTHER);
+    EXPECT_EQ(strip_log_prefixes(server.err()).find("rt_thread: no real-time priority"), std::string::npos);
 }

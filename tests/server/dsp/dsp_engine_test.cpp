@@ -11,6 +11,7 @@
 #include <vector>
 #include <netinet/in.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,6 +28,7 @@
 #include "support/process.h"
 #include "support/sim_root.h"
 #include "system.h"
+#include "system_saver.h"
 
 namespace {
 
@@ -336,6 +338,15 @@ TEST_F(DspEngine, LevelLinesAndStatusLine)
     EXPECT_NE(lv.find("31,1,0.0,0.0\n"), std::string::npos) << lv;
     EXPECT_NE(lv.find("30,0,-20.0,"), std::string::npos) << lv;
     EXPECT_EQ(word(bus1 + 4 * 5), 0.0f);  // read and cleared
+    // Each meter keeps its last decibels while its word stays the same:
+    // silence again, then a new level, then that level once more.
+    for (float v : {0.0f, 0.01f, 0.01f, 1.0f}) {
+        put(bus1 + 4 * 5, v);
+        cycle();
+        lv.assign(rt_info->levels_stream, rt_info->levels_stream_size);
+        const char *want = v == 0.0f ? "31,1,-382.3," : v == 1.0f ? "31,1,0.0," : "31,1,-20.0,";
+        EXPECT_NE(lv.find(want), std::string::npos) << v << "\n" << lv;
+    }
 
     char buf[32];
     auto tenths = [&](float v) { return std::string(buf, rt_format_tenths(buf, v)); };
@@ -368,21 +379,75 @@ TEST_F(DspEngine, AutosaveOnce121CyclesAfterTheFirstChange)
     for (int i = 0; i < 130; i++)
         cycle();
     std::string file = root_.path(SYS_FILE_CURRENT);
+    ASSERT_TRUE(system_saver_wait(system_saver_requested(), 10000));
     ASSERT_TRUE(file_exists(file));
     unlink(file.c_str());
     command("2,1,4,-2.0");
+    uint64_t before = system_saver_requested();
     int n = 0;
-    while (!file_exists(file) && n < 200) {
+    while (system_saver_requested() == before && n < 200) {
         cycle();
         n++;
         if (n == 60)
             command("2,1,4,-3.0");  // a later change does not restart the count
     }
     EXPECT_EQ(n, 121);
+    // The saver thread writes it meanwhile, with both changes.
+    ASSERT_TRUE(system_saver_wait(system_saver_requested(), 10000));
+    std::string saved = read_file(file);
+    ASSERT_EQ(saved.size(), SYS_FILE_BYTES);
+    sys_file rec;
+    memcpy(&rec, saved.data() + SYS_FILE_RECORD_OFFSET, sizeof rec);
+    EXPECT_EQ(rec.bus[4].gain, -3.0f);
     unlink(file.c_str());
     for (int i = 0; i < 130; i++)
         cycle();
-    EXPECT_FALSE(file_exists(file));  // saved once, then nothing more to save
+    EXPECT_EQ(system_saver_requested(), before + 1);  // saved once, then nothing more to save
+    EXPECT_FALSE(file_exists(file));
+}
+
+// A cycle hands the record to the saver thread and goes on: a save that
+// takes long (a stalled disk) delays no cycle, and the newest generation
+// is what lands on disk.
+TEST_F(DspEngine, SlowSavesHoldUpNoCycle)
+{
+    settle();
+    ASSERT_TRUE(system_saver_wait(system_saver_requested(), 10000));
+    // The saver thread stalls in its next save until the test lets it go:
+    // the temporary file's name is a FIFO, and opening it for writing waits
+    // for a reader (a disk that hangs, as far as the saver can tell).
+    std::string temp = root_.path(SYS_FILE_TEMP);
+    ASSERT_EQ(mkfifo(temp.c_str(), 0644), 0);
+    command("2,1,5,-7.0");
+    uint64_t before = system_saver_requested();
+    for (int n = 0; n < 200 && system_saver_requested() == before; n++)
+        cycle();
+    ASSERT_EQ(system_saver_requested(), before + 1);
+    // Cycles go on (with the save on this thread they would hang here).
+    for (int i = 0; i < 10; i++)
+        cycle();
+    EXPECT_FALSE(system_saver_wait(before + 1, 50));
+    // A second change meanwhile: its generation is the one written next.
+    command("2,1,5,-8.0");
+    for (int n = 0; n < 200 && system_saver_requested() == before + 1; n++)
+        cycle();
+    ASSERT_EQ(system_saver_requested(), before + 2);
+    FdCapture quiet;  // the stalled save fails (a FIFO cannot be synced) with its lines
+    int fd = open(temp.c_str(), O_RDONLY);  // lets the stalled save go on
+    ASSERT_GE(fd, 0);
+    std::string drained;
+    char buf[4096];
+    for (ssize_t r; (r = read(fd, buf, sizeof buf)) > 0;)
+        drained.append(buf, (size_t)r);
+    close(fd);
+    ASSERT_TRUE(system_saver_wait(before + 2, 10000));
+    EXPECT_NE(strip_log_prefixes(quiet.finish()).find("system_save_state: cannot sync"), std::string::npos);
+    EXPECT_EQ(drained.size(), SYS_FILE_BYTES);
+    std::string saved = read_file(root_.path(SYS_FILE_CURRENT));
+    ASSERT_EQ(saved.size(), SYS_FILE_BYTES);
+    sys_file rec;
+    memcpy(&rec, saved.data() + SYS_FILE_RECORD_OFFSET, sizeof rec);
+    EXPECT_EQ(rec.bus[5].gain, -8.0f);
 }
 
 TEST_F(DspEngine, BusyCommandLockDelaysButLosesNothing)
