@@ -113,9 +113,11 @@ int create_export_file(const std::string &path)
         log_error("sql: can't open database: %s\n", raw != nullptr ? sqlite3_errmsg(raw) : "out of memory");
         return DBASE_USB_NO_FILE;
     }
-    if (sql_file(raw, platform_path(DBASE_SCHEMA_SCRIPT).c_str()) != 0)
+    // One transaction: one sync of the stick instead of one per table.
+    if (sql_query(raw, "BEGIN") != 0 || sql_file(raw, platform_path(DBASE_SCHEMA_SCRIPT).c_str()) != 0)
         return DBASE_USB_SCHEMA;
-    return sql_query(raw, "INSERT INTO dbinfo DEFAULT VALUES") == 0 ? DBASE_USB_DONE : DBASE_USB_SCHEMA;
+    sql_query(raw, "INSERT INTO dbinfo DEFAULT VALUES");
+    return sql_query(raw, "COMMIT") == 0 ? DBASE_USB_DONE : DBASE_USB_SCHEMA;
 }
 
 // The file name of a project: its label as the stick's file system takes
