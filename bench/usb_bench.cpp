@@ -42,8 +42,8 @@ void setup()
     sqlite3 *db = dbase_db();
     sql_query(db, "INSERT INTO lsp (id,id_parent,is_folder,label) VALUES (100,0,1,'Brand'),(101,100,1,'Series')");
     for (int i = 0; i < 8; i++) {
-        std::string sql = "INSERT INTO lsp (id,id_parent,label,version,ways,config) VALUES (" + std::to_string(110 + i) +
-                          ",101,'Box%20" + std::to_string(i) + "',3,1,'fullrange')";
+        std::string sql = "INSERT INTO lsp (id,id_parent,label,version,ways,config) VALUES (" +
+                          std::to_string(110 + i) + ",101,'Box%20" + std::to_string(i) + "',3,1,'fullrange')";
         sql_query(db, sql.c_str());
     }
     dbase_save_project(0);

@@ -28,21 +28,8 @@ using lsp_path = std::vector<std::string>;
 // How a walk up the parent chain ended.
 enum class path_walk { found, missing, loop };
 
-// ---- statements that must not stop the transfer: logged, then go on ----
-
-void run(sqlite3 *db, const char *sql, int v1 = 0, int v2 = 0, int v3 = 0)
-{
-    sql_statement st(db, sql);
-    int n = st.parameter_count();
-    if (n >= 1)
-        st.bind_int(1, v1);
-    if (n >= 2)
-        st.bind_int(2, v2);
-    if (n >= 3)
-        st.bind_int(3, v3);
-    if (st.step() != SQLITE_DONE)
-        log_error("dbase_usb: %s (val1=%d, val2=%d, val3=%d, query=%s)\n", st.error(), v1, v2, v3, sql);
-}
+// Statements inside a transfer's transaction run through the wrappers
+// (sql_query_i1..i3): a failure is logged and does not stop the transfer.
 
 // Columns an older export file lacks; failures (the column exists) are expected.
 void upgrade_import_columns(sqlite3 *db)
@@ -80,7 +67,7 @@ void export_lsp(sqlite3 *db, int id, std::set<int> *seen)
         parent.bind_int(1, id);
         export_lsp(db, parent.row() ? (int)parent.column_int(0) : 0, seen);
     }
-    run(db, "INSERT OR IGNORE INTO export.lsp SELECT * FROM lsp WHERE id=? LIMIT 1", id);
+    sql_query_i1(db, "INSERT OR IGNORE INTO export.lsp SELECT * FROM lsp WHERE id=? LIMIT 1", id);
 }
 
 void export_rows(sqlite3 *db, int id)
@@ -95,12 +82,12 @@ void export_rows(sqlite3 *db, int id)
     std::set<int> seen;
     for (int e : entries)
         export_lsp(db, e, &seen);
-    run(db, "INSERT INTO export.project SELECT * FROM project WHERE id=? LIMIT 1", id);
-    run(db, "INSERT INTO export.inputbus SELECT * FROM inputbus WHERE id_project=?", id);
-    run(db, "INSERT INTO export.output SELECT * FROM output WHERE id_project=?", id);
-    run(db, "INSERT INTO export.geq SELECT * FROM geq WHERE id_project=?", id);
-    run(db, "INSERT INTO export.buseq SELECT * FROM buseq WHERE id_project=?", id);
-    run(db, "INSERT INTO export.outeq SELECT * FROM outeq WHERE id_project=?", id);
+    sql_query_i1(db, "INSERT INTO export.project SELECT * FROM project WHERE id=? LIMIT 1", id);
+    sql_query_i1(db, "INSERT INTO export.inputbus SELECT * FROM inputbus WHERE id_project=?", id);
+    sql_query_i1(db, "INSERT INTO export.output SELECT * FROM output WHERE id_project=?", id);
+    sql_query_i1(db, "INSERT INTO export.geq SELECT * FROM geq WHERE id_project=?", id);
+    sql_query_i1(db, "INSERT INTO export.buseq SELECT * FROM buseq WHERE id_project=?", id);
+    sql_query_i1(db, "INSERT INTO export.outeq SELECT * FROM outeq WHERE id_project=?", id);
 }
 
 // A fresh export file made by the schema script with its version row.
@@ -230,7 +217,7 @@ void place_lsp(sqlite3 *db, int id, const lsp_path &path)
         parent = (int)sqlite3_last_insert_rowid(db);
     }
     if (path.size() > 1)
-        run(db, "UPDATE lsp SET id_parent=?1 WHERE id=?2", parent, id);
+        sql_query_i2(db, "UPDATE lsp SET id_parent=?1 WHERE id=?2", parent, id);
 }
 
 // The local entry for the file's entry with this path: found, replaced by a
@@ -239,11 +226,15 @@ int merge_lsp(sqlite3 *db, int file_id, const lsp_path &path)
 {
     int local = local_tree(db).find(path);
     if (local < 0) {
-        run(db,
-            "INSERT INTO lsp (is_folder,order_nr,locked,ways,version,label,description,config) "
-            "SELECT is_folder,order_nr,locked,ways,version,label,description,config FROM import.lsp WHERE id=?1",
-            file_id);
-        local = sqlite3_changes(db) == 1 ? (int)sqlite3_last_insert_rowid(db) : 0;
+        sql_statement insert(db, "INSERT INTO lsp (is_folder,order_nr,locked,ways,version,label,description,config) "
+                                 "SELECT is_folder,order_nr,locked,ways,version,label,description,config "
+                                 "FROM import.lsp WHERE id=?1");
+        insert.bind_int(1, file_id);
+        local = 0;  // entry 0 plays what could not be copied
+        if (insert.step() == SQLITE_DONE && sqlite3_changes(db) == 1)
+            local = (int)sqlite3_last_insert_rowid(db);
+        else
+            log_error("dbase_usb_import_project: entry %d: %s\n", file_id, insert.error());
         if (local != 0)
             place_lsp(db, local, path);
         return local;
@@ -254,8 +245,10 @@ int merge_lsp(sqlite3 *db, int file_id, const lsp_path &path)
                             "WHERE have.id=?1 AND want.id=?2");
     newer.bind_int(1, local);
     newer.bind_int(2, file_id);
-    if (newer.row() && newer.column_int(0) != 0) {
-        run(db,
+    bool replace = newer.row() && newer.column_int(0) != 0;
+    newer.reset();
+    if (replace) {
+        sql_query_i2(db,
             "INSERT OR REPLACE INTO lsp (id,is_folder,order_nr,locked,ways,version,label,description,config) "
             "SELECT ?1 as id,is_folder,order_nr,locked,ways,version,label,description,config FROM import.lsp "
             "WHERE id=?2",
@@ -285,7 +278,7 @@ bool import_outputs(sqlite3 *db, int p)
         if (walk == path_walk::missing)
             continue;
         int local = merge_lsp(db, file_id, path);
-        run(db,
+        sql_query_i3(db,
             "INSERT INTO output (id_project,id_lsp,out_id,gain,phase,delay_m,eq_flags,label,mute,bus_input,"
             "group_local,group_net,group_lsp) SELECT ?1 AS id_project,?2 AS id_lsp,out_id,gain,phase,delay_m,"
             "eq_flags,label,mute,bus_input,group_local,group_net,group_lsp FROM import.output WHERE ROWID=?3",
@@ -296,21 +289,21 @@ bool import_outputs(sqlite3 *db, int p)
 
 void import_rows(sqlite3 *db, int p)
 {
-    run(db,
+    sql_query_i1(db,
         "INSERT INTO inputbus (id_project,bus_id,gain,phase,delay_m,comp_thres,comp_ratio,comp_knee,"
         "peak_overshoot,comp_attack,comp_release,peak_release,eq_flags,label,mute,patch,group_local,group_net) "
         "SELECT ?1 AS id_project,bus_id,gain,phase,delay_m,comp_thres,comp_ratio,comp_knee,peak_overshoot,"
         "comp_attack,comp_release,peak_release,eq_flags,label,mute,patch,group_local,group_net FROM import.inputbus",
         p);
-    run(db,
+    sql_query_i1(db,
         "INSERT INTO buseq (id_project,bus_id,order_id,bypass,type,freq,q,gain,slope,mode) SELECT ?1 AS "
         "id_project,bus_id,order_id,bypass,type,freq,q,gain,slope,mode FROM import.buseq",
         p);
-    run(db,
+    sql_query_i1(db,
         "INSERT INTO outeq (id_project,out_id,order_id,bypass,type,freq,q,gain,slope,mode) SELECT ?1 AS "
         "id_project,out_id,order_id,bypass,type,freq,q,gain,slope,mode FROM import.outeq",
         p);
-    run(db,
+    sql_query_i1(db,
         "INSERT INTO geq (id_project,bus_id,g0,g1,g2,g3,g4,g5,g6,g7,g8,g9,g10,g11,g12,g13,g14,g15,g16,g17,g18,g19,"
         "g20,g21,g22,g23,g24,g25,g26,g27,g28,g29,g30) SELECT ?1 AS id_project,bus_id,g0,g1,g2,g3,g4,g5,g6,g7,g8,g9,"
         "g10,g11,g12,g13,g14,g15,g16,g17,g18,g19,g20,g21,g22,g23,g24,g25,g26,g27,g28,g29,g30 FROM import.geq",

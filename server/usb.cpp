@@ -37,7 +37,8 @@ int usb_retry_pause_ms()
         const char *v = getenv("MIREL_USB_RETRY_MS");
         char *end = nullptr;
         long ms = v != nullptr ? strtol(v, &end, 10) : -1;
-        g_retry_pause_ms = v != nullptr && *v != 0 && *end == 0 && ms >= 0 && ms <= 60000 ? (int)ms : USB_RETRY_PAUSE_MS;
+        bool valid = v != nullptr && *v != 0 && *end == 0 && ms >= 0 && ms <= 60000;
+        g_retry_pause_ms = valid ? (int)ms : USB_RETRY_PAUSE_MS;
     }
     return g_retry_pause_ms;
 }

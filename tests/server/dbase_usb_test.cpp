@@ -93,7 +93,8 @@ protected:
     std::string list_files()
     {
         int r = 1;
-        std::string reply = reply_of([&](report_writer *w) { errors_ = diagnostics_of([&] { r = dbase_usb_import_project(w, 0, 4); }); });
+        std::string reply = reply_of(
+            [&](report_writer *w) { errors_ = diagnostics_of([&] { r = dbase_usb_import_project(w, 0, 4); }); });
         EXPECT_EQ(r, 0) << errors_;
         return reply;
     }

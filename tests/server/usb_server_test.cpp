@@ -77,7 +77,8 @@ TEST_F(UsbServer, AProjectMovesToAnotherDeviceWithItsLoudspeaker)
     a.command(102, "0,Show%20A");
     std::string saved = a.take_line("100," + c + ",");
     ASSERT_EQ(saved.substr(0, saved.find(',', 4)), "100," + c);
-    std::string id = saved.substr(saved.find(',', 4) + 1, saved.find(',', saved.find(',', 4) + 1) - saved.find(',', 4) - 1);
+    size_t from = saved.find(',', 4) + 1;
+    std::string id = saved.substr(from, saved.find(',', from) - from);
     std::string before = mix_of(settled_dump(a));
 
     a.command(1034, id);
@@ -98,7 +99,8 @@ TEST_F(UsbServer, AProjectMovesToAnotherDeviceWithItsLoudspeaker)
     EXPECT_TRUE(watcher->expect_line("105,0"));
     b.command(1030, "-1");
     EXPECT_EQ(b.take_between("97,0,1", "98,0"), "97,0,1\n96,0,2,0,Show%20A\n98,0\n");
-    EXPECT_EQ(sqlite_shell(b_root_.path(DBASE_FILE), "SELECT id,id_parent,is_folder,label,locked FROM lsp ORDER BY id;"),
+    EXPECT_EQ(sqlite_shell(b_root_.path(DBASE_FILE),
+                           "SELECT id,id_parent,is_folder,label,locked FROM lsp ORDER BY id;"),
               "0|0|0|Direct%20Out|2914336075\n1|3|0|Top%20Box|4711\n2|0|1|Brand|0\n3|2|1|Series%202|0\n");
 
     // Loaded, B shows every value A had.
