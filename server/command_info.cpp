@@ -5,6 +5,7 @@
 
 #include "command.h"
 #include "dbase_lsp.h"
+#include "dbase_usb.h"
 #include "log.h"
 #include "report.h"
 #include "report_source.h"
@@ -19,7 +20,7 @@ void usb_export(report_writer *w, int project_id)
         report_format_usb_export(w, -1);
         return;
     }
-    int r = report_source_usb_export(project_id);
+    int r = dbase_usb_export_project(project_id);
     if (r != 0) {
         log_error("command_local_prj_usb_export: dbase_usb_export_project() error\n");
         report_format_usb_export(w, r);
@@ -35,7 +36,7 @@ void usb_import(report_writer *w, int n)
         report_format_usb_import(w, -1);
         return;
     }
-    if (report_source_usb_import(w, n, 0) != 0) {
+    if (dbase_usb_import_project(w, n, 0) != 0) {
         log_error("command_local_prj_usb_import: dbase_usb_import_project() error\n");
         report_format_usb_import(w, -1);
         return;

@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -65,17 +66,36 @@ std::string format_command(const char *fmt, va_list ap)
     return {};  // no command of ours is this long: run nothing rather than a cut one
 }
 
-// Runs "/bin/sh -c cmd"; when out is given, collects the standard output.
-int run_shell(const std::string &cmd, char *out, size_t size)
+// The tool's path: argv[0] as it is when it names a folder, else the first
+// executable of that name in our PATH; empty when there is none.
+std::string resolve_tool(const std::string &name)
 {
-    ensure_init();
-    if (cmd.empty())
-        return -1;
+    if (name.find('/') != std::string::npos)
+        return name;
+    std::string dirs = g_path_env.substr(5);
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos)
+            end = dirs.size();
+        std::string cand = dirs.substr(start, end - start) + "/" + name;
+        if (access(cand.c_str(), X_OK) == 0)
+            return cand;
+        start = end + 1;
+    }
+    return {};
+}
+
+// Runs the program at path with argv and waits for it; when out is given,
+// collects up to max bytes of its standard output (the rest is read and
+// dropped, so the child never blocks on a full pipe).
+int run_child(const std::string &path, const std::vector<const char *> &argv, std::string *out, size_t max)
+{
     int fds[2] = {-1, -1};
     if (out != nullptr && pipe2(fds, O_CLOEXEC) != 0)
         return -1;
+    // Everything the child needs is built before the fork: no allocation after it.
     std::vector<char *> env = child_environment();
-    const char *argv[] = {"/bin/sh", "-c", cmd.c_str(), nullptr};
     pid_t pid = fork();
     if (pid < 0) {
         if (out != nullptr) {
@@ -90,12 +110,12 @@ int run_shell(const std::string &cmd, char *out, size_t size)
         sigset_t none;
         sigemptyset(&none);
         pthread_sigmask(SIG_SETMASK, &none, nullptr);
-        execve("/bin/sh", const_cast<char *const *>(argv), env.data());
+        execve(path.c_str(), const_cast<char *const *>(argv.data()), env.data());
         _exit(127);
     }
     if (out != nullptr) {
         close(fds[1]);
-        size_t got = 0;
+        out->clear();
         while (true) {
             char tmp[512];
             ssize_t r = read(fds[0], tmp, sizeof tmp);
@@ -103,14 +123,8 @@ int run_shell(const std::string &cmd, char *out, size_t size)
                 continue;
             if (r <= 0)
                 break;
-            size_t take = (size_t)r;
-            if (size > 0 && got + take > size - 1)
-                take = size - 1 - got;
-            memcpy(out + got, tmp, take);
-            got += take;
+            out->append(tmp, std::min((size_t)r, max - std::min(max, out->size())));
         }
-        if (size > 0)
-            out[got] = 0;
         close(fds[0]);
     }
     int status;
@@ -118,6 +132,22 @@ int run_shell(const std::string &cmd, char *out, size_t size)
         if (errno != EINTR)
             return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs "/bin/sh -c cmd"; when out is given, collects the standard output.
+int run_shell(const std::string &cmd, char *out, size_t size)
+{
+    ensure_init();
+    if (cmd.empty())
+        return -1;
+    std::string text;
+    int status = run_child("/bin/sh", {"/bin/sh", "-c", cmd.c_str(), nullptr}, out != nullptr ? &text : nullptr,
+                           size > 0 ? size - 1 : 0);
+    if (out != nullptr && size > 0) {
+        memcpy(out, text.data(), text.size());
+        out[text.size()] = 0;
+    }
+    return status;
 }
 
 }  // namespace
@@ -183,27 +213,31 @@ int platform_read(char *out, size_t size, const char *fmt, ...)
     return run_shell(cmd, out, size);
 }
 
+int platform_exec(const std::vector<std::string> &argv, std::string *out, size_t max)
+{
+    ensure_init();
+    if (out != nullptr)
+        out->clear();
+    if (argv.empty())
+        return -1;
+    std::string tool = resolve_tool(argv[0]);
+    if (tool.empty())
+        return -1;
+    std::vector<const char *> args;
+    for (const std::string &a : argv)
+        args.push_back(a.c_str());
+    args.push_back(nullptr);
+    return run_child(tool, args, out, max);
+}
+
 pid_t platform_spawn(const char *const argv[])
 {
     ensure_init();
     std::vector<char *> env = child_environment();
     // Resolve the tool through our PATH before forking (no allocation after fork).
-    std::string tool = argv[0];
-    if (tool.find('/') == std::string::npos) {
-        std::string dirs = g_path_env.substr(5);
-        size_t start = 0;
-        while (start <= dirs.size()) {
-            size_t end = dirs.find(':', start);
-            if (end == std::string::npos)
-                end = dirs.size();
-            std::string cand = dirs.substr(start, end - start) + "/" + argv[0];
-            if (access(cand.c_str(), X_OK) == 0) {
-                tool = cand;
-                break;
-            }
-            start = end + 1;
-        }
-    }
+    std::string tool = resolve_tool(argv[0]);
+    if (tool.empty())
+        tool = argv[0];
     pid_t pid = fork();
     if (pid == 0) {
         sigset_t none;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 constexpr int PLATFORM_DEFAULT_PORT = 24871;
 constexpr int PLATFORM_DEFAULT_DNS_PORT = 53;
@@ -30,6 +31,13 @@ int platform_run(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // As platform_run, and collects up to size - 1 bytes of the command's
 // standard output into out (NUL-terminated). Returns the exit status or -1.
 int platform_read(char *out, size_t size, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
+
+// Runs a tool with an argument list and no shell (argv[0] is the tool's
+// name, looked up in PATH with the tool folder first), so a path with
+// quotes, blanks or semicolons reaches the tool as one argument. Returns the
+// exit status, or -1 when the tool is not found or could not be started.
+// With out given, up to max bytes of its standard output land there.
+int platform_exec(const std::vector<std::string> &argv, std::string *out = nullptr, size_t max = 65536);
 
 // Starts a tool in the background without a shell (argv[0] is the tool's
 // name, looked up in PATH with the tool folder first); returns its pid or -1.

@@ -162,15 +162,3 @@ int report_source_project_desc(report_writer *w, int id, int c)
 {
     return dbase_info_prj_desc(w, id, c);
 }
-
-// ---- USB transfer: as with no stick and no such project ----
-
-int report_source_usb_export(int)
-{
-    return -5;  // project not found
-}
-
-int report_source_usb_import(report_writer *, int, int)
-{
-    return -2;  // no file list
-}

@@ -5,8 +5,7 @@
 // The address is the bridge's own (0 until the network manager has learnt
 // it), the passphrase the stored one; the loudspeaker library is the
 // database's (dbase_lsp) with the parser's view of each entry (lspconfig),
-// the projects are the database's (dbase_project). Until USB transfer is
-// built, its answers below are stand-ins that find no project and no file.
+// the projects are the database's (dbase_project).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -48,6 +47,3 @@ int report_source_project_stored_lock(int project_id);
 void report_source_list_projects(report_writer *w, int id, int c);
 // Line 119 with the stored description; -1 (after a diagnostic) when not found.
 int report_source_project_desc(report_writer *w, int id, int c);
-// USB transfer: result code (0 done, negative failure).
-int report_source_usb_export(int project_id);
-int report_source_usb_import(report_writer *w, int n, int c);

@@ -127,13 +127,15 @@ TEST_F(CommandInfo, UsbTransferResults)
     EXPECT_EQ(a.errors, "command_local_prj_usb_export: project_id out of range\n");
     a = ask("1034,0,5");
     EXPECT_EQ(a.reply, "107,0,-5\n");
-    EXPECT_EQ(a.errors, "command_local_prj_usb_export: dbase_usb_export_project() error\n");
+    EXPECT_EQ(a.errors,
+              "dbase_usb_export_project: no database\ncommand_local_prj_usb_export: dbase_usb_export_project() error\n");
     a = ask("1035,0,-1");
     EXPECT_EQ(a.reply, "108,0,-1\n");
     EXPECT_EQ(a.errors, "command_local_prj_usb_import: file_id out of range\n");
     a = ask("1035,0,2");
     EXPECT_EQ(a.reply, "108,0,-1\n");
-    EXPECT_EQ(a.errors, "command_local_prj_usb_import: dbase_usb_import_project() error\n");
+    EXPECT_EQ(a.errors,
+              "dbase_usb_import_project: no database\ncommand_local_prj_usb_import: dbase_usb_import_project() error\n");
 }
 
 }  // namespace

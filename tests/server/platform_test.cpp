@@ -99,6 +99,28 @@ TEST(Platform, SpawnFindsShimFirst)
     EXPECT_NE(read_file(root.path("/tmp/shim.log")).find("brctl addif br0 wlan0"), std::string::npos);
 }
 
+// An argument reaches the tool as it is: no shell reads quotes, blanks,
+// semicolons or dollar signs in it.
+TEST(Platform, ExecPassesArgumentsUnread)
+{
+    EnvGuard g;
+    SimRoot root;
+    root.activate();
+    platform_init();
+    std::string odd = root.path("/tmp/a \"b\"; touch $HOME `id` 'c'");
+    write_file(odd, "");
+    std::string out;
+    EXPECT_EQ(platform_exec({"ls", "-1vA", odd}, &out), 0);
+    EXPECT_EQ(out, odd + "\n");
+    EXPECT_NE(read_file(root.path("/tmp/shim.log")).find("ls -1vA " + odd + "\n"), std::string::npos);
+    // Bounded output, the rest read and dropped; a missing tool is -1.
+    EXPECT_EQ(platform_exec({"uname", "-sr"}, &out, 5), 0);
+    EXPECT_EQ(out, "Linux");
+    EXPECT_EQ(platform_exec({"no-such-tool-here"}, &out), -1);
+    EXPECT_EQ(platform_exec({}), -1);
+    EXPECT_EQ(platform_exec({"ls", root.path("/tmp/missing")}, nullptr), 2);
+}
+
 TEST(SimShims, UsbStickMountsAsFolder)
 {
     SimRoot root;
