@@ -52,8 +52,8 @@ void queue_network_report()
 
 void start_dhcp_server(int mode, int64_t now)
 {
-    platform_run("ifconfig %s %s", NETIF_BRIDGE, NETCONF_SERVER_ADDR);
-    platform_run("%s %s", platform_path("/bin/touch").c_str(), platform_path(NETCONF_UDHCPD_LEASES).c_str());
+    platform_exec({"ifconfig", NETIF_BRIDGE, NETCONF_SERVER_ADDR});
+    platform_exec({platform_path("/bin/touch"), platform_path(NETCONF_UDHCPD_LEASES)});
     make_udhcpd_config(mode);
     std::string conf = platform_path(NETCONF_UDHCPD_CONF);
     const char *argv[] = {"udhcpd", "-f", conf.c_str(), nullptr};
@@ -62,7 +62,7 @@ void start_dhcp_server(int mode, int64_t now)
 
 void start_dhcp_client(int64_t now)
 {
-    platform_run("ifconfig %s 0.0.0.0", NETIF_BRIDGE);
+    platform_exec({"ifconfig", NETIF_BRIDGE, "0.0.0.0"});
     const char *argv[] = {"udhcpc", "-f", "-R", "-A", "3", "-i", NETIF_BRIDGE, nullptr};
     netconf_daemon_start(&g_dhcpc, argv, now);
 }
@@ -72,8 +72,8 @@ int decide_automatic()
 {
     netconf_daemon_stop(&g_dhcpc);
     netconf_daemon_stop(&g_dhcpd);
-    platform_run("route add -net %s netmask %s %s", NETCONF_SERVER_NET, NETCONF_SERVER_MASK, NETIF_BRIDGE);
-    int status = platform_run("udhcpc -qnR -t 6 -i %s", NETIF_BRIDGE);
+    platform_exec({"route", "add", "-net", NETCONF_SERVER_NET, "netmask", NETCONF_SERVER_MASK, NETIF_BRIDGE});
+    int status = platform_exec({"udhcpc", "-qnR", "-t", "6", "-i", NETIF_BRIDGE});
     return status == 0 ? AUTO_AS_CLIENT : AUTO_AS_SERVER;
 }
 
@@ -100,12 +100,12 @@ void apply_static(const netlink_settings &s)
     uint32_t gateway = pack(s.gateway);
     uint32_t mask = netlink_netmask(s.netmask_bits);
     dotted a(addr), m(mask), net(addr & mask), bc(addr | ~mask), gw(gateway);
-    platform_run("route del default");
-    platform_run("route del -net %s netmask %s %s", NETCONF_SERVER_NET, NETCONF_SERVER_MASK, NETIF_BRIDGE);
-    platform_run("route add -net %s netmask %s %s", net.text, m.text, NETIF_BRIDGE);
+    platform_exec({"route", "del", "default"});
+    platform_exec({"route", "del", "-net", NETCONF_SERVER_NET, "netmask", NETCONF_SERVER_MASK, NETIF_BRIDGE});
+    platform_exec({"route", "add", "-net", net.text, "netmask", m.text, NETIF_BRIDGE});
     if (gateway != 0)
-        platform_run("route add default gw %s %s", gw.text, NETIF_BRIDGE);
-    platform_run("ifconfig %s %s netmask %s broadcast %s", NETIF_BRIDGE, a.text, m.text, bc.text);
+        platform_exec({"route", "add", "default", "gw", gw.text, NETIF_BRIDGE});
+    platform_exec({"ifconfig", NETIF_BRIDGE, a.text, "netmask", m.text, "broadcast", bc.text});
 }
 
 }  // namespace
@@ -168,7 +168,7 @@ void netconf_wlan_round()
     }
     bool report = false;
     if (start) {
-        platform_run("brctl addif %s %s", NETIF_BRIDGE, NETIF_WLAN);
+        platform_exec({"brctl", "addif", NETIF_BRIDGE, NETIF_WLAN});
         // Gathered before the access-point lock: the command lock comes first.
         char name[SYS_LABEL_SIZE];
         pthread_mutex_lock(&command_lock);

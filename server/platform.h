@@ -26,6 +26,8 @@ int platform_dns_port();
 
 // Runs a shell command line (printf format) through /bin/sh with the tool
 // folder first in PATH; returns the exit status, or -1 if it could not run.
+// Only for fixed command lines (a pipeline): anything that carries a path or
+// a value goes through platform_exec, so no shell ever reads it.
 int platform_run(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // As platform_run, and collects up to size - 1 bytes of the command's

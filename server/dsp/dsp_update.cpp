@@ -18,6 +18,7 @@
 #include "system.h"
 #include "system_lsp.h"
 #include "system_saver.h"
+#include "usb.h"
 
 namespace {
 
@@ -753,21 +754,11 @@ int firmware_update(int key)
     // Through the saver, so an older generation it still holds cannot land
     // on top of this one.
     system_saver_wait(system_saver_request(), -1);
-    platform_run("%s", platform_path("/bin/sync").c_str());
-    std::string usb = platform_path("/mnt/usb");
-    platform_run("umount %s", usb.c_str());
-    platform_run("mkdir -p %s", usb.c_str());
-    bool mounted = false;
-    for (int attempt = 0; attempt < 9 && !mounted; attempt++) {
-        if (attempt > 0)
-            sleep(1);
-        mounted = platform_run("mount %s", platform_path("/dev/sda1").c_str()) == 0 ||
-                  platform_run("mount %s", platform_path("/dev/sda").c_str()) == 0;
-    }
-    if (!mounted)
+    usb_sync();
+    if (!usb_mount())
         return 0;
-    int status = platform_run("%s", platform_path("/bin/copy_firmware.sh").c_str());
-    platform_run("umount %s", usb.c_str());
+    int status = platform_exec({platform_path("/bin/copy_firmware.sh")});
+    usb_umount();
     if (status != 0)
         return 0;
     my_device->audio_enabled = 0;
