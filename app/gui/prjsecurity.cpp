@@ -105,7 +105,8 @@ void prjsecurity_init()
     sgui_widget *top = sgui_widget_container(page, SGUI_VERTICAL, SGUI_UNITS, chanmap_h(TITLE_PX));
     top->colour[0] = top->colour[1] = top->colour[2] = 48;
     sgui_widget_label(top, SGUI_HORIZONTAL, SGUI_UNITS, chanmap_h(TITLE_PX), "\x60PROJECT SECURITY", 1);
-    w.name = sgui_widget_label(page, SGUI_VERTICAL, SGUI_UNITS, chanmap_h(ROW_PX), "", 0);
+    w.name = sgui_widget_label(page, SGUI_VERTICAL, SGUI_UNITS, chanmap_h(25), "", 0);
+    sgui_set_font(w.name, CHANMAP_SMALL_FONT);
     w.readonly = sgui_widget_checkbox(caption_row(page, "READ ONLY"), SGUI_HORIZONTAL, -1, chanmap_h(ROW_PX));
     w.use_code = sgui_widget_checkbox(caption_row(page, "USE LOCK CODE"), SGUI_HORIZONTAL, -1, chanmap_h(ROW_PX));
     w.code = sgui_widget_textedit(caption_row(page, "LOCK CODE"), SGUI_HORIZONTAL, chanmap_w(73), chanmap_h(ROW_PX),
