@@ -13,6 +13,8 @@
 #include "gui/inputmap.h"
 #include "gui/mainmenu.h"
 #include "gui/outputmap.h"
+#include "gui/project.h"
+#include "gui/usermsg.h"
 #include "network.h"
 #include "platform.h"
 #include "sgui/sgui_event.h"
@@ -21,12 +23,6 @@
 namespace {
 
 std::vector<void (*)()> meter_refresh;
-
-void on_message(const command_arg *a, intptr_t)
-{
-    if (a->text[0] != 0)
-        sgui_message_box(SGUI_MSGBOX_OK, a->text, nullptr, nullptr);
-}
 
 }  // namespace
 
@@ -70,9 +66,11 @@ int app_start()
     chanstatus_init();
     mainmenu_set_opener(MAINMENU_INPUT_BUSES, inputmap_open);
     mainmenu_set_opener(MAINMENU_OUTPUTS, outputmap_open);
+    project_init();
+    mainmenu_set_opener(MAINMENU_PROJECT_DEVICE, project_open);
     for (auto refresh : {inputmap_refresh_meters, outputmap_refresh_meters, chanstatus_refresh})
         app_add_meter_refresh(refresh);
-    network_add_listener(25, on_message, 0);
+    usermsg_init();
     sgui_set_keyhook(app_keyhook);
     sgui_redraw(1);
     sgui_unlock();
@@ -87,6 +85,9 @@ int app_start()
 int app_pass()
 {
     int woke = sgui_poll();
+    // A box that waited for the screen opens once the pass has drawn it.
+    if (usermsg_flush())
+        woke = 1;
     if (woke) {
         sgui_lock();
         for (auto refresh : meter_refresh)

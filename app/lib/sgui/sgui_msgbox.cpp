@@ -284,6 +284,11 @@ void sgui_info_box(int persistent, const char *text)
     sgui_unlock();
 }
 
+int sgui_info_box_open()
+{
+    return infobox.root != nullptr;
+}
+
 void sgui_notice(const char *text)
 {
     sgui_lock();

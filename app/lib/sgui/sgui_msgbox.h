@@ -20,5 +20,7 @@ const char *sgui_message_box_entry();
 
 // Opens (or changes) the persistent info box; no text closes it.
 void sgui_info_box(int persistent, const char *text);
+// Whether the info box is shown.
+int sgui_info_box_open();
 // Shows the text for 350 ms.
 void sgui_notice(const char *text);
