@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr int TITLE_PX = 25, ROW_PX = 23, CAPTION_PX = 235, NAME_LEN = 32;
+constexpr int TITLE_PX = 25, ROW_PX = 23, CAPTION_PX = 235, TEMP_CAPTION_PX = 260, NAME_LEN = 32;
 // The server's range of the air temperature, kelvin.
 constexpr double TEMP_MIN_K = 233.15, TEMP_MAX_K = 323.15;
 
@@ -205,7 +205,8 @@ void device_init()
     w.name = sgui_widget_textedit(page, SGUI_VERTICAL, SGUI_UNITS, chanmap_h(ROW_PX), "", NAME_LEN, 0);
     w.unit = sgui_widget_spinner(screen_caption_row(page, "DELAY UNIT", ROW_PX, CAPTION_PX), SGUI_HORIZONTAL, -1,
                                  chanmap_h(ROW_PX), 0, 0, 2, SPINNER_DELAYUNIT, 1, 1);
-    sgui_widget *row = screen_caption_row(page, "", ROW_PX, CAPTION_PX);
+    // "AMBIENT TEMPERATURE °C" is the longest caption: its row gives it more room.
+    sgui_widget *row = screen_caption_row(page, "", ROW_PX, TEMP_CAPTION_PX);
     w.temp_caption = row->child;
     w.temp = sgui_widget_spinner(row, SGUI_HORIZONTAL, -1, chanmap_h(ROW_PX), -40, 20, 50, SPINNER_FLOAT1, 1, 1);
     w.mute_on_load = checkbox_row(page, hw::panel_mute_on_load_label);

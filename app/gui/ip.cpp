@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int TITLE_PX = 25, ROW_PX = 23, CAPTION_PX = 200, OCTET_PX = 52, WLAN_LEN = 32;
+constexpr int TITLE_PX = 25, ROW_PX = 23, CAPTION_PX = 200, SCREEN_PX = 320, OCTET_PX = 52, WLAN_LEN = 32;
 constexpr const char *MODE_TEXTS[] = {"Automatic DHCP Server or Client", "DHCP Server", "DHCP Client", "Static IP"};
 
 ip_widgets w;
@@ -148,6 +148,12 @@ sgui_widget *row(const char *caption)
     return screen_caption_row(w.page, caption, ROW_PX, CAPTION_PX);
 }
 
+// A caption alone on its row (its controls follow below): the full width.
+void caption(const char *text)
+{
+    screen_caption_row(w.page, text, ROW_PX, SCREEN_PX);
+}
+
 sgui_widget *spinner(sgui_widget *r, int px, double min, double value, double max, int type)
 {
     return sgui_widget_spinner(r, SGUI_HORIZONTAL, chanmap_w(px), chanmap_h(ROW_PX), min, value, max, type, 1, 1);
@@ -203,10 +209,10 @@ void ip_init()
     w.mode = spinner(row("IP CONFIG MODE"), 130, 0, 0, 3, SPINNER_NETMODE);
     w.mode_text = sgui_widget_label(w.page, SGUI_VERTICAL, SGUI_UNITS, chanmap_h(ROW_PX), "", 0);
     sgui_set_font(w.mode_text, CHANMAP_SMALL_FONT);
-    row("STATIC IP ADDRESS");
+    caption("STATIC IP ADDRESS");
     const int addr[4] = {192, 168, 0, 64}, none[4] = {0, 0, 0, 0};
     octets(w.addr, addr);
-    row("GATEWAY/NETMASK (OPTIONAL)");
+    caption("GATEWAY/NETMASK (OPTIONAL)");
     octets(w.gw, none);
     sgui_widget *r = row("SUBNET BITS");
     w.static_ip_container_cnt++;
