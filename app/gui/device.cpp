@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr int TITLE_PX = 25, ROW_PX = 23, CAPTION_PX = 235, TEMP_CAPTION_PX = 260, NAME_LEN = 32;
+constexpr int TITLE_PX = 25, ROW_PX = 23, CAPTION_PX = 235, TEMP_CAPTION_PX = 250, NAME_LEN = 32;
 // The server's range of the air temperature, kelvin.
 constexpr double TEMP_MIN_K = 233.15, TEMP_MAX_K = 323.15;
 

@@ -140,6 +140,7 @@ sgui_widget *heading(const char *text)
 {
     sgui_widget *l = sgui_widget_label(w.page, SGUI_VERTICAL, SGUI_UNITS, chanmap_h(ROW_PX), text, 0);
     l->colour[0] = l->colour[1] = l->colour[2] = 66;
+    sgui_set_font(l, CHANMAP_SMALL_FONT);  // "NETWORK CONFIGURATION" fits the width only in it
     return l;
 }
 
