@@ -207,7 +207,7 @@ void ip_init()
     network_sent = wlan_sent = false;
     w.root = screen_new_page("NETWORK & DIGITAL", TITLE_PX, on_value, &w.page);
     heading("NETWORK CONFIGURATION");
-    w.mode = spinner(row("IP CONFIG MODE"), 130, 0, 0, 3, SPINNER_NETMODE);
+    w.mode = spinner(row("IP CONFIG MODE"), SCREEN_PX - CAPTION_PX, 0, 0, 3, SPINNER_NETMODE);
     w.mode_text = sgui_widget_label(w.page, SGUI_VERTICAL, SGUI_UNITS, chanmap_h(ROW_PX), "", 0);
     sgui_set_font(w.mode_text, CHANMAP_SMALL_FONT);
     caption("STATIC IP ADDRESS");
