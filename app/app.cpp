@@ -8,12 +8,15 @@
 
 #include "gui/channels.h"
 #include "gui/chanstatus.h"
+#include "gui/device.h"
 #include "gui/eq.h"
 #include "gui/levels.h"
 #include "gui/inputmap.h"
+#include "gui/ip.h"
 #include "gui/mainmenu.h"
 #include "gui/outputmap.h"
 #include "gui/project.h"
+#include "gui/update.h"
 #include "gui/usermsg.h"
 #include "network.h"
 #include "platform.h"
@@ -67,7 +70,10 @@ int app_start()
     mainmenu_set_opener(MAINMENU_INPUT_BUSES, inputmap_open);
     mainmenu_set_opener(MAINMENU_OUTPUTS, outputmap_open);
     project_init();
-    mainmenu_set_opener(MAINMENU_PROJECT_DEVICE, project_open);
+    device_init();
+    ip_init();
+    mainmenu_set_opener(MAINMENU_PROJECT_DEVICE, device_open_chooser);
+    mainmenu_set_opener(MAINMENU_NETWORK_DIGITAL, ip_open);
     for (auto refresh : {inputmap_refresh_meters, outputmap_refresh_meters, chanstatus_refresh})
         app_add_meter_refresh(refresh);
     usermsg_init();
@@ -85,6 +91,8 @@ int app_start()
 int app_pass()
 {
     int woke = sgui_poll();
+    if (update_ready())
+        update_run();
     // A box that waited for the screen opens once the pass has drawn it.
     if (usermsg_flush())
         woke = 1;

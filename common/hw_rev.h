@@ -16,6 +16,14 @@ constexpr bool has_inputs_cd = rev == 2;
 constexpr bool has_input_modes = rev == 2;
 constexpr bool has_service_page = rev == 1;
 
+// The panel: revision 1 shows the temperature in the delay unit's system
+// (°F with feet) and names the mute-on-load switch differently; revision 2
+// has the AVB/ADAT external input. The updater lies on the USB stick.
+constexpr bool panel_temperature_fahrenheit = rev == 1;
+constexpr bool has_avb_input = rev == 2;
+constexpr const char *panel_mute_on_load_label = rev == 2 ? "PROJECT LOAD = MUTE" : "MUTE ON PROJ.-LOAD";
+constexpr const char *updater_path = rev == 2 ? "/update/firmware/tarvel_hw2" : "/update/firmware/tarvel";
+
 // Reference level of the output limiter, dB: the amplifier input stages differ.
 constexpr double limiter_reference_db = rev == 2 ? 20.2 : 21.3;
 

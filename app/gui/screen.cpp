@@ -1,9 +1,12 @@
 #include "gui/screen.h"
 
+#include <string>
 #include <vector>
 
+#include "gui/chanmap.h"
 #include "gui/mainmenu.h"
 #include "sgui/sgui_msgbox.h"
+#include "sgui/sgui_widget.h"
 
 namespace {
 
@@ -106,4 +109,25 @@ void screen_reset()
 void screen_not_available()
 {
     sgui_notice(SCREEN_NOT_AVAILABLE);
+}
+
+sgui_widget *screen_new_page(const char *title, int title_px, sgui_value_fn on_value, sgui_widget **page)
+{
+    sgui_widget *root = sgui_widget_container(nullptr, 0, SGUI_UNITS, SGUI_UNITS);
+    root->key = screen_back_key;
+    sgui_widget *p = sgui_widget_container(root, SGUI_HORIZONTAL, SGUI_UNITS, SGUI_UNITS);
+    p->event_val = on_value;
+    sgui_widget *top = sgui_widget_container(p, SGUI_VERTICAL, SGUI_UNITS, chanmap_h(title_px));
+    top->colour[0] = top->colour[1] = top->colour[2] = 48;
+    sgui_widget_label(top, SGUI_HORIZONTAL, SGUI_UNITS, chanmap_h(title_px), (std::string("\x60") + title).c_str(), 1);
+    *page = p;
+    return root;
+}
+
+sgui_widget *screen_caption_row(sgui_widget *page, const char *caption, int row_px, int caption_px)
+{
+    sgui_widget *row = sgui_widget_container(page, SGUI_VERTICAL, SGUI_UNITS, chanmap_h(row_px));
+    sgui_widget *l = sgui_widget_label(row, SGUI_HORIZONTAL, chanmap_w(caption_px), chanmap_h(row_px), caption, 0);
+    sgui_set_font(l, CHANMAP_SMALL_FONT);
+    return row;
 }

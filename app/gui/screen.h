@@ -20,6 +20,14 @@ int screen_depth();
 // Forgets every opened screen (tests).
 void screen_reset();
 
+// A screen of its own: a root that goes back with the back key and a page
+// under a grey title bar (title_px high). page gets the page, whose
+// event_val is on_value.
+sgui_widget *screen_new_page(const char *title, int title_px, sgui_value_fn on_value, sgui_widget **page);
+// A row of the page: the caption (small face, caption_px wide) and room
+// right of it for the control, which the caller adds to the returned row.
+sgui_widget *screen_caption_row(sgui_widget *page, const char *caption, int row_px, int caption_px);
+
 // An entry whose screen comes later says so.
 constexpr const char *SCREEN_NOT_AVAILABLE = "Not available yet.";
 void screen_not_available();

@@ -70,7 +70,10 @@ protected:
     }
     void open_menu()
     {
-        open_entry(3, "MANAGE PROJECT");
+        open_entry(3, "PROJECT / DEVICE");
+        ASSERT_TRUE(focused_shows("button", "MANAGE PROJECT..."));
+        panel.press(PANEL_KEY_ENTER);
+        ASSERT_TRUE(panel.wait_item("label", "MANAGE PROJECT")) << panel.screen().text();
     }
     // Types a four-digit code into a focused code entry and enters it.
     void enter_code(const char *code)
