@@ -183,10 +183,15 @@ TEST_F(DeviceScreens, FirmwareUpdateFailsWithoutStickThenStartsTheUpdater)
     ASSERT_TRUE(panel.wait_item("label", "FIRMWARE UPDATE"));
     panel.press(PANEL_KEY_ENTER);
     ASSERT_TRUE(watcher->wait("26," + p("517204968\n"), 20s)) << watcher->reports();
-    ASSERT_TRUE(wait_until([&] { return fs::exists(ran); }, 10s)) << panel.err();
-    std::ifstream in(ran);
+    // The shell makes the file before echo writes into it: wait for the line.
     std::string line;
-    std::getline(in, line);
+    ASSERT_TRUE(wait_until(
+        [&] {
+            std::ifstream in(ran);
+            return std::getline(in, line) && !line.empty();
+        },
+        10s))
+        << panel.err();
     EXPECT_EQ(line, updater.string());
     EXPECT_TRUE(panel.running());  // it stays, asleep, until the updater replaces it
 }
