@@ -7,6 +7,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import types
 
 SERVER = os.environ["MIREL_SERVER_BIN"]
 SOURCE = os.environ["MIREL_SOURCE_DIR"]
@@ -20,6 +21,15 @@ def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+def load_script(path, name):
+    """A tool without a .py ending (tools/panel-tour, tools/mirel-console)
+    loaded as a module, so a test can use its own functions."""
+    module = types.ModuleType(name)
+    module.__file__ = path
+    with open(path) as f:
+        exec(compile(f.read(), path, "exec"), module.__dict__)
+    return module
 
 
 class SimServer:

@@ -2,8 +2,6 @@
 every line, texts are encoded on the way out and decoded on the way in,
 level lines stay hidden unless asked for, and at a terminal (a real
 pseudo-terminal here) what is typed is kept in the history file."""
-import importlib.machinery
-import importlib.util
 import os
 import pty
 import select
@@ -13,17 +11,14 @@ import tempfile
 import time
 import unittest
 
-from sim_server import SOURCE, TIMEOUT, RawClient, SimServer
+from sim_server import SOURCE, TIMEOUT, RawClient, SimServer, load_script
 
 CONSOLE = os.path.join(SOURCE, "tools/mirel-console")
 
 
 def console_module():
     """The console's own functions (its file has no .py ending)."""
-    loader = importlib.machinery.SourceFileLoader("mirel_console", CONSOLE)
-    mod = importlib.util.module_from_spec(importlib.util.spec_from_loader("mirel_console", loader))
-    loader.exec_module(mod)
-    return mod
+    return load_script(CONSOLE, "mirel_console")
 
 
 class Console(unittest.TestCase):

@@ -4,13 +4,13 @@ simulation root. On each screen nothing may lie outside 320 x 240 and no
 text may be wider than its widget; at the end neither program may have
 reported a sanitizer finding (in the sanitizer build this is the sweep
 under AddressSanitizer and UndefinedBehaviorSanitizer)."""
-import importlib.machinery
-import importlib.util
 import os
 import shutil
 import subprocess
 import tempfile
 import unittest
+
+from sim_server import load_script
 
 APP = os.environ["MIREL_APP_BIN"]
 SOURCE = os.environ["MIREL_SOURCE_DIR"]
@@ -23,11 +23,7 @@ TEXT_KINDS = ("label", "button", "checkbox", "radio", "textedit")
 
 def load_tour():
     path = os.path.join(SOURCE, "tools", "panel-tour")
-    loader = importlib.machinery.SourceFileLoader("panel_tour", path)
-    spec = importlib.util.spec_from_loader("panel_tour", loader)
-    module = importlib.util.module_from_spec(spec)
-    loader.exec_module(module)
-    return module
+    return load_script(path, "panel_tour")
 
 
 def parse(screen_text):
